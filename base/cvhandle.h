@@ -1,0 +1,77 @@
+// Scoped owners for platform handles, so that no return path leaks one.
+#pragma once
+#include <windows.h>
+#include <cstdio>
+
+template <class Traits>
+class CvScoped {
+public:
+    using T = typename Traits::type;
+    CvScoped() noexcept : h_(Traits::invalid()) {}
+    explicit CvScoped(T h) noexcept : h_(h) {}
+    ~CvScoped() { reset(); }
+    CvScoped(CvScoped&& o) noexcept : h_(o.release()) {}
+    CvScoped& operator=(CvScoped&& o) noexcept
+    {
+        if (this != &o) reset(o.release());
+        return *this;
+    }
+    CvScoped(const CvScoped&) = delete;
+    CvScoped& operator=(const CvScoped&) = delete;
+
+    T get() const noexcept { return h_; }
+    bool valid() const noexcept { return h_ != Traits::invalid(); }
+    explicit operator bool() const noexcept { return valid(); }
+    T release() noexcept
+    {
+        T h = h_;
+        h_ = Traits::invalid();
+        return h;
+    }
+    // For out-parameters: releases what is held and hands out the slot.
+    T* put() noexcept
+    {
+        reset();
+        return &h_;
+    }
+    void reset(T h = Traits::invalid()) noexcept
+    {
+        if (h_ != Traits::invalid()) Traits::close(h_);
+        h_ = h;
+    }
+
+private:
+    T h_;
+};
+
+struct CvHandleTraits {  // thread, process, event, mapping: null when absent
+    using type = HANDLE;
+    static type invalid() { return nullptr; }
+    static void close(type h) { ::CloseHandle(h); }
+};
+struct CvFileHandleTraits {  // CreateFileW: INVALID_HANDLE_VALUE when absent
+    using type = HANDLE;
+    static type invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(type h) { ::CloseHandle(h); }
+};
+struct CvFindTraits {
+    using type = HANDLE;
+    static type invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(type h) { ::FindClose(h); }
+};
+struct CvRegKeyTraits {
+    using type = HKEY;
+    static type invalid() { return nullptr; }
+    static void close(type h) { ::RegCloseKey(h); }
+};
+struct CvStdFileTraits {
+    using type = FILE*;
+    static type invalid() { return nullptr; }
+    static void close(type f) { ::fclose(f); }
+};
+
+using CvHandle = CvScoped<CvHandleTraits>;
+using CvFileHandle = CvScoped<CvFileHandleTraits>;
+using CvFindHandle = CvScoped<CvFindTraits>;
+using CvRegKey = CvScoped<CvRegKeyTraits>;
+using CvStdFile = CvScoped<CvStdFileTraits>;

@@ -1,0 +1,77 @@
+// Helpers shared by the test programs. They run under Wine and work on the
+// prefix's real drive, registry and processes.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace cvtest {
+
+// The folder of the running test program (where every built .exe lies),
+// with a trailing backslash.
+std::wstring BinDir();
+
+// A fresh scratch folder C:\cvtest\<program>-<pid>\<name>\ (trailing
+// backslash); removed with everything in it when the object goes.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::wstring& name);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& rel) const { return path_ + rel; }
+
+private:
+    std::wstring path_;
+};
+
+// Creates the file (and its missing parent folders) with the given bytes.
+void WriteFile(const std::wstring& path, const std::string& bytes = "x");
+void MakeDirs(const std::wstring& path);
+bool Exists(const std::wstring& path);
+// Removes a tree with the test's own code (not the code under test).
+void RemoveTree(const std::wstring& path);
+
+// Runs a program, waits for it, and returns its exit code; its standard
+// output and error are collected into *output when given.
+struct RunResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output;
+};
+RunResult Run(const std::wstring& program, const std::wstring& args, DWORD timeoutMs = 60000);
+
+std::string Narrow(const std::wstring& w);  // UTF-8
+std::wstring Widen(const std::string& s);   // from UTF-8
+
+// A message-only window on the creating thread that records the wParam of
+// every message `msg` it receives.
+class MessageRecorder {
+public:
+    explicit MessageRecorder(UINT msg);
+    ~MessageRecorder();
+    HWND hwnd() const { return hwnd_; }
+    const std::vector<WPARAM>& values() const { return values_; }
+    // Pumps messages until `done` returns true or the time runs out.
+    template <class Pred> bool PumpUntil(Pred done, DWORD timeoutMs = 30000)
+    {
+        DWORD start = GetTickCount();
+        while (!done()) {
+            if (GetTickCount() - start > timeoutMs) return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            PumpPending();
+        }
+        PumpPending();
+        return true;
+    }
+    void PumpPending();
+
+private:
+    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+    UINT msg_;
+    HWND hwnd_ = nullptr;
+    std::vector<WPARAM> values_;
+};
+
+}  // namespace cvtest

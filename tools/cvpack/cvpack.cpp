@@ -1,0 +1,2 @@
+#include <cstdio>
+int wmain() { return 0; }

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine, in a prefix owned by the build tree.
+#
+#   wine-run.sh --prefix DIR [--display] PROGRAM [ARGS...]
+#   wine-run.sh --prefix DIR --shutdown
+#
+# The prefix (64-bit, so our 32-bit programs run under WOW64) is created once
+# per build tree. A wineserver is kept running for the whole test run, so a
+# program starts in tens of milliseconds. --display (or CV_DISPLAY=1) gives
+# the program a private Xvfb display, started on first use. WINEDEBUG is
+# -all unless CV_WINEDEBUG says otherwise. --shutdown stops the wineserver
+# and the display. The exit code is the program's own.
+set -euo pipefail
+
+prefix="" display=${CV_DISPLAY:-0} shutdown=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --prefix) prefix=$2; shift 2 ;;
+    --display) display=1; shift ;;
+    --shutdown) shutdown=1; shift ;;
+    --) shift; break ;;
+    *) break ;;
+  esac
+done
+[ -n "$prefix" ] || { echo "wine-run.sh: --prefix is required" >&2; exit 2; }
+prefix=$(realpath -m "$prefix")
+state=$prefix.state
+mkdir -p "$state"
+
+export WINEPREFIX=$prefix WINEARCH=win64
+export WINEDEBUG=${CV_WINEDEBUG:--all}
+# No Mono or Gecko install prompts; no menu entries or desktop files on the
+# host for the shortcuts that tests create.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Wine links the profile's Desktop, Documents... to folders in $HOME; give it
+# a home of its own so that nothing a test deletes can reach the real one.
+export HOME=$state/home
+mkdir -p "$HOME"
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_DESKTOP_DIR
+
+xvfb_stop() {
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+    rm -f "$state/xvfb.pid" "$state/xvfb.display"
+  fi
+}
+
+if [ "$shutdown" = 1 ]; then
+  [ -d "$prefix" ] && wineserver -k 2>/dev/null || true
+  xvfb_stop
+  exit 0
+fi
+
+# Creating the prefix and starting the display happen once, under a lock, so
+# that tests run in parallel share them. Long-lived children (wineserver,
+# Xvfb) must not inherit the lock's descriptor.
+exec 9>"$state/lock"
+flock 9
+if [ ! -f "$state/ready" ]; then
+  rm -rf "$prefix"
+  unset DISPLAY
+  wineboot -i >"$state/wineboot.log" 2>&1 9>&-
+  # Font faces the program asks for, mapped to installed fonts; written in
+  # both registry views.
+  printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+    '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' \
+    '"Microsoft Sans Serif"="Liberation Sans"' \
+    '"MS Sans Serif"="Liberation Sans"' \
+    '"SimSun"="WenQuanYi Micro Hei"' \
+    '"宋体"="WenQuanYi Micro Hei"' \
+    '"Microsoft YaHei"="WenQuanYi Micro Hei"' \
+    '"微软雅黑"="WenQuanYi Micro Hei"' '' | iconv -f UTF-8 -t UTF-16 >"$state/fonts.reg"
+  wine regedit /S "$(winepath -w "$state/fonts.reg")" >>"$state/wineboot.log" 2>&1 9>&-
+  wine 'C:\windows\syswow64\regedit.exe' /S "$(winepath -w "$state/fonts.reg")" >>"$state/wineboot.log" 2>&1 9>&-
+  wineserver -w
+  touch "$state/ready"
+fi
+if [ "$display" = 1 ]; then
+  if [ ! -f "$state/xvfb.pid" ] || ! kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+    rm -f "$state/xvfb.display"
+    Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp 8>"$state/xvfb.display" >/dev/null 2>&1 9>&- &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 100); do [ -s "$state/xvfb.display" ] && break; sleep 0.05; done
+  fi
+  export DISPLAY=:$(cat "$state/xvfb.display")
+else
+  unset DISPLAY
+fi
+# A wineserver that stays for the whole run (it exits at once when one is
+# running already).
+wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+flock -u 9
+exec 9>&-
+
+# Wine leaves helper processes behind (services, explorer, winedevice) that
+# would inherit our standard output; a caller reading it through a pipe, as
+# CTest does, would then wait for them forever. The program writes to a file
+# instead, which is copied out once it has ended.
+out=$(mktemp "$state/out.XXXXXX")
+trap 'rm -f "$out"' EXIT
+status=0
+wine "$@" >"$out" 2>&1 </dev/null || status=$?
+cat "$out"
+exit $status
