@@ -75,12 +75,12 @@ bool CCvUninstaller::ReadManifest(const wchar_t* path)
     fread(&header, 1, sizeof(header), f);
     CvTerminateHeader(&header);
 
+    files.clear();
     if (header.installDir[0] == L'\0') {
         doneFiles = 0;
         totalFiles = 0;
         int32_t count = 0;
         fread(&count, 1, sizeof(count), f);
-        files.clear();
         // A count the file cannot hold ends at the end of the file: entries
         // past it would all read as zeros and be skipped anyway.
         for (int32_t i = 0; i < count && !feof(f); ++i) {

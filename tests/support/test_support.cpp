@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "base/cvhandle.h"
@@ -118,6 +119,7 @@ RunResult Run(const std::wstring& program, const std::wstring& args, DWORD timeo
         return result;
     }
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'), result.output.end());
     return result;
 }
 

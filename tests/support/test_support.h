@@ -34,8 +34,8 @@ bool Exists(const std::wstring& path);
 // Removes a tree with the test's own code (not the code under test).
 void RemoveTree(const std::wstring& path);
 
-// Runs a program, waits for it, and returns its exit code; its standard
-// output and error are collected into *output when given.
+// Runs a program, waits for it, and returns its exit code and its standard
+// output and error together, with line ends as "\n".
 struct RunResult {
     DWORD exitCode = 0xFFFFFFFF;
     std::string output;

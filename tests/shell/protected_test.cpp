@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "shell/folders.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::wstring Special(int csidl)
+{
+    wchar_t buf[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_DONT_VERIFY, nullptr, 0, buf);
+    return buf;
+}
+
+std::wstring Env(const wchar_t* name)
+{
+    wchar_t buf[MAX_PATH] = {};
+    GetEnvironmentVariableW(name, buf, MAX_PATH);
+    return buf;
+}
+
+std::wstring Parent(const std::wstring& p) { return p.substr(0, p.rfind(L'\\')); }
+
+std::wstring ShortName(const std::wstring& p)
+{
+    wchar_t buf[MAX_PATH] = {};
+    GetShortPathNameW(p.c_str(), buf, MAX_PATH);
+    return buf;
+}
+
+}  // namespace
+
+TEST(ProtectedTree, EveryKindOfProtectedPlace)
+{
+    wchar_t win[MAX_PATH], sys[MAX_PATH], wow[MAX_PATH];
+    GetWindowsDirectoryW(win, MAX_PATH);
+    GetSystemDirectoryW(sys, MAX_PATH);
+    GetSystemWow64DirectoryW(wow, MAX_PATH);
+    std::wstring profile = Special(CSIDL_PROFILE);
+    struct Case {
+        const char* kind;
+        std::wstring path;
+    } cases[] = {
+        {"drive root", L"C:\\"},
+        {"drive root, no backslash", L"C:"},
+        {"drive root, other drive", L"Z:\\"},
+        {"drive root, long form", L"\\\\?\\C:\\"},
+        {"share root", L"\\\\server\\share\\"},
+        {"relative path", L"Program Files\\"},
+        {"empty path", L""},
+        {"Windows", win},
+        {"System32", sys},
+        {"SysWOW64", wow},
+        {"a folder directly in Windows", std::wstring(win) + L"\\Fonts"},
+        {"Program Files (x86)", Special(CSIDL_PROGRAM_FILES)},
+        {"Program Files (64-bit)", Env(L"ProgramW6432")},
+        {"Common Files (x86)", Special(CSIDL_PROGRAM_FILES_COMMON)},
+        {"Common Files (64-bit)", Env(L"CommonProgramW6432")},
+        {"Users", Parent(profile)},
+        {"own profile", profile},
+        {"another profile", Parent(profile) + L"\\SomeoneElse"},
+        {"Public", Env(L"PUBLIC")},
+        {"Desktop", Special(CSIDL_DESKTOPDIRECTORY)},
+        {"public Desktop", Special(CSIDL_COMMON_DESKTOPDIRECTORY)},
+        {"Documents", Special(CSIDL_PERSONAL)},
+        {"Programs", Special(CSIDL_PROGRAMS)},
+        {"common Programs", Special(CSIDL_COMMON_PROGRAMS)},
+        {"Start Menu", Special(CSIDL_STARTMENU)},
+        {"AppData", Special(CSIDL_APPDATA)},
+        {"Local AppData", Special(CSIDL_LOCAL_APPDATA)},
+        {"ProgramData", Special(CSIDL_COMMON_APPDATA)},
+        {"a folder holding a special folder", Parent(Special(CSIDL_STARTMENU))},
+        {"dot segments", Special(CSIDL_PROGRAMS) + L"\\Corvane\\..\\"},
+        {"forward slashes", L"C:/Windows/"},
+        {"short name", ShortName(Special(CSIDL_PROGRAM_FILES))},
+        {"upper case", L"C:\\PROGRAM FILES (X86)\\"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(CvIsProtectedTree(c.path.c_str())) << c.kind << ": " << cvtest::Narrow(c.path);
+        if (!c.path.empty() && c.path.back() != L'\\') {
+            EXPECT_TRUE(CvIsProtectedTree((c.path + L"\\").c_str())) << c.kind << " with backslash";
+        }
+    }
+}
+
+TEST(ProtectedTree, FoldersBelowProtectedPlacesAreFine)
+{
+    std::wstring profile = Special(CSIDL_PROFILE);
+    const std::wstring cases[] = {
+        Special(CSIDL_PROGRAM_FILES) + L"\\Corvane\\Notes\\",
+        Env(L"ProgramW6432") + L"\\Corvane\\",
+        Special(CSIDL_PROGRAMS) + L"\\Corvane Notes\\",
+        Special(CSIDL_APPDATA) + L"\\Corvane\\",
+        Special(CSIDL_COMMON_APPDATA) + L"\\Corvane\\",
+        Special(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Folder\\",
+        profile + L"\\Tools\\Corvane\\",
+        L"C:\\Corvane\\",
+        L"D:\\Games\\Corvane\\",
+    };
+    for (const std::wstring& p : cases) EXPECT_FALSE(CvIsProtectedTree(p.c_str())) << cvtest::Narrow(p);
+}
