@@ -73,6 +73,11 @@ if [ ! -f "$state/ready" ]; then
   wine regedit /S "$(winepath -w "$state/fonts.reg")" >>"$state/wineboot.log" 2>&1 9>&-
   wine 'C:\windows\syswow64\regedit.exe' /S "$(winepath -w "$state/fonts.reg")" >>"$state/wineboot.log" 2>&1 9>&-
   wineserver -w
+  # Wine links the profile's Desktop, Documents, Music... all to the home
+  # folder; real folders of their own make the profile behave like Windows.
+  for link in "$prefix"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm "$link"; mkdir "$link"; fi
+  done
   touch "$state/ready"
 fi
 if [ "$display" = 1 ]; then
