@@ -111,12 +111,27 @@ RunResult Run(const std::wstring& program, const std::wstring& args, DWORD timeo
     CvHandle process(pi.hProcess), thread(pi.hThread);
     writer.reset();  // the child holds the only write end now
 
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buf, sizeof(buf), &got, nullptr) && got) result.output.append(buf, got);
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, 0xDEAD);
-        return result;
+    // Read while the child runs, and stop once it has ended and the pipe is
+    // drained: processes it started (Wine's desktop process among them) may
+    // hold the write end open for much longer.
+    auto drain = [&] {
+        DWORD avail = 0;
+        char buf[4096];
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &avail, nullptr) && avail) {
+            DWORD got = 0;
+            if (!ReadFile(readEnd, buf, avail < sizeof(buf) ? avail : sizeof(buf), &got, nullptr) || !got) break;
+            result.output.append(buf, got);
+        }
+    };
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD w = WaitForSingleObject(pi.hProcess, 10);
+        drain();
+        if (w == WAIT_OBJECT_0) break;
+        if (GetTickCount() - start > timeoutMs) {
+            TerminateProcess(pi.hProcess, 0xDEAD);
+            return result;
+        }
     }
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'), result.output.end());
