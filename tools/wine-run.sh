@@ -6,13 +6,16 @@
 #
 # The prefix (64-bit, so our 32-bit programs run under WOW64) is created once
 # per build tree. A wineserver is kept running for the whole test run, so a
-# program starts in tens of milliseconds. --display (or CV_DISPLAY=1) gives
-# the program a private Xvfb display, started on first use. WINEDEBUG is
+# program starts in tens of milliseconds. Programs get a private Xvfb
+# display, started on first use: Wine's desktop process serves every program
+# of a wineserver session and keeps the display of the first program that
+# needed it, so a session must not start without one. CV_DISPLAY=0 (only for
+# a session that shows no window at all) leaves it out. WINEDEBUG is
 # -all unless CV_WINEDEBUG says otherwise. --shutdown stops the wineserver
 # and the display. The exit code is the program's own.
 set -euo pipefail
 
-prefix="" display=${CV_DISPLAY:-0} shutdown=0
+prefix="" display=${CV_DISPLAY:-1} shutdown=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --prefix) prefix=$2; shift 2 ;;
