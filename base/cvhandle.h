@@ -1,6 +1,7 @@
 // Scoped owners for platform handles, so that no return path leaks one.
 #pragma once
 #include <windows.h>
+#include <winsvc.h>
 #include <cstdio>
 
 template <class Traits>
@@ -69,9 +70,51 @@ struct CvStdFileTraits {
     static type invalid() { return nullptr; }
     static void close(type f) { ::fclose(f); }
 };
+struct CvModuleTraits {  // LoadLibraryExW, data-file loads included
+    using type = HMODULE;
+    static type invalid() { return nullptr; }
+    static void close(type h) { ::FreeLibrary(h); }
+};
+struct CvMappedViewTraits {  // MapViewOfFile
+    using type = void*;
+    static type invalid() { return nullptr; }
+    static void close(type p) { ::UnmapViewOfFile(p); }
+};
+template <class I>
+struct CvComTraits {  // a COM interface pointer that we hold one reference of
+    using type = I*;
+    static type invalid() { return nullptr; }
+    static void close(type p) { p->Release(); }
+};
+struct CvServiceTraits {  // OpenSCManagerW, CreateServiceW, OpenServiceW
+    using type = SC_HANDLE;
+    static type invalid() { return nullptr; }
+    static void close(type h) { ::CloseServiceHandle(h); }
+};
 
 using CvHandle = CvScoped<CvHandleTraits>;
 using CvFileHandle = CvScoped<CvFileHandleTraits>;
 using CvFindHandle = CvScoped<CvFindTraits>;
 using CvRegKey = CvScoped<CvRegKeyTraits>;
 using CvStdFile = CvScoped<CvStdFileTraits>;
+using CvServiceHandle = CvScoped<CvServiceTraits>;
+using CvModule = CvScoped<CvModuleTraits>;
+using CvMappedView = CvScoped<CvMappedViewTraits>;
+template <class I> using CvComPtr = CvScoped<CvComTraits<I>>;
+
+// COM on the calling thread for one scope. The scope uninitialises COM only
+// when its own initialisation succeeded, so a thread that already runs COM in
+// another apartment model keeps it. The body lives in cvhandle.cpp, so that
+// this header does not pull in the COM headers.
+class CvComScope {
+public:
+    CvComScope() noexcept;  // single-threaded apartment
+    ~CvComScope();
+    CvComScope(const CvComScope&) = delete;
+    CvComScope& operator=(const CvComScope&) = delete;
+    // COM can be used: initialised here, or already running on this thread.
+    bool usable() const noexcept;
+
+private:
+    HRESULT hr_;
+};
