@@ -12,6 +12,7 @@
 #include "app/manifest.h"
 #include "app/uninstaller.h"
 #include "base/cvhandle.h"
+#include "base/cvres.h"
 #include "support/test_support.h"
 
 using cvtest::ScratchDir;
@@ -87,6 +88,11 @@ public:
             b_ += static_cast<char>(c & 0xFF);
             b_ += static_cast<char>((c >> 8) & 0xFF);
         }
+        return *this;
+    }
+    Bytes& Zeros(size_t n)
+    {
+        b_.append(n, '\0');
         return *this;
     }
     Bytes& Int(int32_t v)
@@ -412,4 +418,84 @@ TEST_F(CvpackTest, UsageOnNoOrUnknownCommand)
              {"usage:", "cvpack manifest --out FILE", "cvpack show FILE", "cvpack shortcut LNK TARGET"})
             EXPECT_NE(r.output.find(part), std::string::npos) << part << "\n" << r.output;
     }
+}
+
+// The settings record goes into an executable as resource "BIN" 8029; any
+// PE file we build will do as the uninstaller's stand-in.
+TEST_F(CvpackTest, SettingsRecordIsWrittenIntoACopyAndShown)
+{
+    const std::wstring original = cvtest::BinDir() + L"engine_probe.exe";
+    const std::wstring copy = dir / L"Uninstall.exe";
+    const std::wstring url = L"https://" + std::wstring(191, L'u');  // 199 characters
+    auto r = Cvpack(L"settings " + Arg(original) + L"--out " + Arg(copy) + L"--farewell " + Arg(url) +
+                    L"--secondary " + Arg(L"tools\\unins000.exe") + L"--whole-dir");
+    ASSERT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_EQ(CvResSizeEx(original.c_str(), 8029, L"BIN"), 0);  // the original is untouched
+
+    // The bytes as the uninstaller reads them.
+    ASSERT_EQ(CvResSizeEx(copy.c_str(), 8029, L"BIN"), 1984);
+    std::string record(1984, '\xEE');
+    ASSERT_EQ(CvResGetBuffEx(copy.c_str(), 8029, L"BIN", &record[0], 1984), 1);
+    std::string want = Bytes().Zeros(1060).Text(url, 200).Text(L"tools\\unins000.exe", 260).Int(1).str();
+    EXPECT_TRUE(SameBytes(record, want));
+
+    r = Cvpack(L"show " + Arg(copy));
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    for (const std::string& line : {"farewell:     \"" + cvtest::Narrow(url) + "\"",
+                                    std::string("secondary:    \"tools\\unins000.exe\""),
+                                    std::string("whole dir:    yes")})
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+
+    // Written again in place: an empty farewell page and no whole-folder flag.
+    r = Cvpack(L"settings " + Arg(copy));
+    ASSERT_EQ(r.exitCode, 0u) << r.output;
+    r = Cvpack(L"show " + Arg(copy));
+    EXPECT_NE(r.output.find("farewell:     \"\" (none: no page is opened)"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("whole dir:    no"), std::string::npos) << r.output;
+
+    r = Cvpack(L"show " + Arg(original));
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_NE(r.output.find("settings:     none"), std::string::npos) << r.output;
+}
+
+TEST_F(CvpackTest, SettingsRefusalsAndDamagedRecords)
+{
+    const std::wstring exe = dir / L"Uninstall.exe";
+    ASSERT_TRUE(CopyFileW((cvtest::BinDir() + L"engine_probe.exe").c_str(), exe.c_str(), FALSE));
+    const std::string before = ReadAll(exe);
+    struct Case {
+        std::wstring args;
+        unsigned exitCode;
+        std::string message;
+    } cases[] = {
+        {Arg(exe) + L"--farewell " + Arg(std::wstring(200, L'f')), 2, "--farewell is 200 characters"},
+        {Arg(exe) + L"--secondary " + Arg(std::wstring(260, L's')), 2, "--secondary is 260 characters"},
+        {Arg(exe) + L"--secondary C:\\other\\unins.exe", 2, "uninstaller's folder"},
+        {Arg(exe) + L"--secondary ..\\unins.exe", 2, "uninstaller's folder"},
+        {Arg(exe) + L"--secondary \\unins.exe", 2, "uninstaller's folder"},
+        {Arg(exe) + L"--colour blue", 2, "unknown option"},
+        {L"", 2, "exactly one executable"},
+        {Arg(dir / L"missing.exe"), 1, "cannot open"},
+        {Arg(out), 1, "not a Windows executable"},
+    };
+    cvtest::WriteFile(out, "not an executable");
+    for (const Case& c : cases) {
+        auto r = Cvpack(L"settings " + c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << cvtest::Narrow(c.args) << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+    }
+    EXPECT_TRUE(ReadAll(exe) == before);
+
+    // Records that are not what the uninstaller expects are reported.
+    std::string shortRecord(100, '\0');
+    ASSERT_EQ(CvResUpdate2(exe.c_str(), 8029, L"BIN", shortRecord.data(), 100), 1);
+    auto r = Cvpack(L"show " + Arg(exe));
+    EXPECT_EQ(r.exitCode, 1u) << r.output;
+    EXPECT_NE(r.output.find("it is 100 bytes, not 1984"), std::string::npos) << r.output;
+
+    std::string unterminated = Bytes().Zeros(1060).Text(L"", 200).str() + std::string(520, 'a') + std::string(4, '\0');
+    ASSERT_EQ(CvResUpdate2(exe.c_str(), 8029, L"BIN", unterminated.data(), 1984), 1);
+    r = Cvpack(L"show " + Arg(exe));
+    EXPECT_EQ(r.exitCode, 1u) << r.output;
+    EXPECT_NE(r.output.find("the secondary field has no terminator"), std::string::npos) << r.output;
 }

@@ -19,12 +19,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
 
 #include "app/uninstall_types.h"
 #include "base/cvhandle.h"
+#include "base/cvres.h"
 #include "base/cvstr.h"
 #include "shell/folders.h"
 
@@ -142,6 +144,7 @@ bool IsFullPath(const std::wstring& p)
 struct OptionSpec {
     const wchar_t* name;  // with its dashes: L"--key"
     bool repeatable;
+    bool flag = false;    // takes no value
 };
 
 struct Option {
@@ -167,7 +170,7 @@ public:
                 *error = L"unknown option " + arg;
                 return false;
             }
-            if (i + 1 >= argc) {
+            if (!spec->flag && i + 1 >= argc) {
                 *error = arg + L" needs a value";
                 return false;
             }
@@ -175,7 +178,7 @@ public:
                 *error = arg + L" is given more than once";
                 return false;
             }
-            options_.push_back({arg, argv[++i]});
+            options_.push_back({arg, spec->flag ? std::wstring() : std::wstring(argv[++i])});
         }
         return true;
     }
@@ -373,6 +376,16 @@ public:
     uint64_t size() const { return size_; }
     uint64_t left() const { return left_; }
     uint64_t offset() const { return size_ - left_; }
+    // A Windows executable or DLL starts with "MZ"; a manifest with its
+    // uninstall key, which is no such pair of characters.
+    bool IsExecutable()
+    {
+        char magic[2] = {};
+        DWORD got = 0;
+        bool mz = ReadFile(file_.get(), magic, 2, &got, nullptr) && got == 2 && magic[0] == 'M' && magic[1] == 'Z';
+        SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN);
+        return mz;
+    }
     // Reads exactly n bytes; the caller has checked that they are there.
     bool Read(void* buf, DWORD n)
     {
@@ -502,6 +515,8 @@ private:
     std::wstring damage_;
 };
 
+int ShowSettings(const Command& cmd, const std::wstring& path);
+
 int RunShow(const Command& cmd, int argc, wchar_t** argv)
 {
     ParsedArgs args;
@@ -512,36 +527,114 @@ int RunShow(const Command& cmd, int argc, wchar_t** argv)
     const std::wstring& path = args.positional()[0];
     FileCursor in;
     if (!in.Open(path, &error)) return Failure(cmd, error);
+    if (in.IsExecutable()) return ShowSettings(cmd, path);
     Out(L"manifest:     " + FullPath(path) + L" (" + std::to_wstring(in.size()) + L" bytes)");
     ManifestPrinter printer(&in);
     if (!printer.Print()) return Failure(cmd, L"damaged manifest " + path + L": " + printer.damage());
     return kExitOk;
 }
 
-// --- shortcut ---------------------------------------------------------------
+// --- settings ---------------------------------------------------------------
 
-// COM for the calling thread, for the owner's lifetime.
-class ComInit {
-public:
-    ComInit() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComInit()
-    {
-        if (SUCCEEDED(hr_)) CoUninitialize();
+// A secondary uninstaller is run from the uninstaller's own folder: its name
+// must stay inside that folder.
+bool StaysInFolder(const std::wstring& name)
+{
+    if (name.empty() || name[0] == L'\\' || name[0] == L'/' || name.find(L':') != std::wstring::npos) return false;
+    size_t start = 0;
+    for (;;) {
+        size_t end = name.find_first_of(L"\\/", start);
+        std::wstring part = name.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        if (part == L"..") return false;
+        if (end == std::wstring::npos) return true;
+        start = end + 1;
     }
-    ComInit(const ComInit&) = delete;
-    ComInit& operator=(const ComInit&) = delete;
-    HRESULT result() const { return hr_; }
+}
 
-private:
-    HRESULT hr_;
-};
+int RunSettings(const Command& cmd, int argc, wchar_t** argv)
+{
+    ParsedArgs args;
+    std::wstring error;
+    if (!args.Parse(argc, argv,
+                    {{L"--out", false}, {L"--farewell", false}, {L"--secondary", false}, {L"--whole-dir", false, true}},
+                    &error))
+        return UsageError(cmd, error);
+    if (args.positional().size() != 1) return UsageError(cmd, L"give exactly one executable");
 
-template <class I> struct ComTraits {
-    using type = I*;
-    static type invalid() { return nullptr; }
-    static void close(type p) { p->Release(); }
-};
-template <class I> using ComPtr = CvScoped<ComTraits<I>>;
+    tagUninstallSettings settings;
+    memset(&settings, 0, sizeof(settings));  // the other settings stay zero
+    std::wstring farewell = args.Value(L"--farewell"), secondary = args.Value(L"--secondary");
+    if (!CvStrCopy(settings.farewellUrl, farewell.c_str()))
+        return UsageError(cmd, TooLong(L"--farewell", farewell.size(), ARRAYSIZE(settings.farewellUrl)));
+    if (!CvStrCopy(settings.secondaryUninstaller, secondary.c_str()))
+        return UsageError(cmd, TooLong(L"--secondary", secondary.size(), ARRAYSIZE(settings.secondaryUninstaller)));
+    if (!secondary.empty() && !StaysInFolder(secondary))
+        return UsageError(cmd, L"--secondary must name a file in the uninstaller's folder (no drive, no leading "
+                               L"backslash, no ..): " + secondary);
+    settings.removeWholeDir = args.Has(L"--whole-dir") ? 1 : 0;
+
+    std::wstring source = FullPath(args.positional()[0]);
+    {
+        FileCursor probe;  // closed again before the update, which needs the file to itself
+        if (!probe.Open(source, &error)) return Failure(cmd, error);
+        if (!probe.IsExecutable()) return Failure(cmd, source + L" is not a Windows executable");
+    }
+    std::wstring target = source;
+    if (args.Has(L"--out")) {
+        target = FullPath(args.Value(L"--out"));
+        if (!CopyFileW(source.c_str(), target.c_str(), FALSE))
+            return Failure(cmd, L"cannot copy " + source + L" to " + target + L": " + SystemMessage(GetLastError()));
+    }
+    if (!CvResUpdate2(target.c_str(), CV_SETTINGS_ID, CV_SETTINGS_TYPE, &settings, sizeof(settings))) {
+        if (target != source) DeleteFileW(target.c_str());
+        return Failure(cmd, L"cannot write the settings record into " + target);
+    }
+    Out(L"wrote the settings record (" + std::to_wstring(sizeof(settings)) + L" bytes, resource BIN " +
+        std::to_wstring(CV_SETTINGS_ID) + L") into " + target);
+    return kExitOk;
+}
+
+int ShowSettings(const Command& cmd, const std::wstring& path)
+{
+    std::wstring full = FullPath(path);
+    Out(L"executable:   " + full);
+    int size = CvResSizeEx(full.c_str(), CV_SETTINGS_ID, CV_SETTINGS_TYPE);
+    if (size <= 0) {
+        Out(L"settings:     none: the uninstaller opens the maker's home page at the end, runs no secondary "
+            L"uninstaller and removes the listed entries");
+        return kExitOk;
+    }
+    if (size != static_cast<int>(sizeof(tagUninstallSettings)))
+        return Failure(cmd, L"damaged settings record in " + full + L": it is " + std::to_wstring(size) +
+                                L" bytes, not " + std::to_wstring(sizeof(tagUninstallSettings)));
+    tagUninstallSettings settings;
+    memset(&settings, 0, sizeof(settings));
+    if (!CvResGetBuffEx(full.c_str(), CV_SETTINGS_ID, CV_SETTINGS_TYPE, &settings, sizeof(settings)))
+        return Failure(cmd, L"cannot read the settings record of " + full);
+    Out(L"settings:     " + std::to_wstring(size) + L" bytes (resource BIN " + std::to_wstring(CV_SETTINGS_ID) + L")");
+    struct Field {
+        const wchar_t* label;
+        const wchar_t* text;
+        size_t cap;
+        const wchar_t* whenEmpty;
+    } const fields[] = {
+        {L"farewell", settings.farewellUrl, ARRAYSIZE(settings.farewellUrl), L" (none: no page is opened)"},
+        {L"secondary", settings.secondaryUninstaller, ARRAYSIZE(settings.secondaryUninstaller), L" (none)"},
+    };
+    for (const Field& f : fields) {
+        size_t len = CvFieldLen(f.text, f.cap);
+        if (len == f.cap)
+            return Failure(cmd, std::wstring(L"damaged settings record in ") + full + L": the " + f.label +
+                                    L" field has no terminator");
+        std::wstring label = std::wstring(f.label) + L":";
+        label.resize(14, L' ');
+        Out(label + Quoted(f.text, len) + (len ? L"" : f.whenEmpty));
+    }
+    Out(std::wstring(L"whole dir:    ") + (settings.removeWholeDir ? L"yes" : L"no"));
+    return kExitOk;
+}
+
+// --- shortcut ---------------------------------------------------------------
 
 std::wstring HresultText(const wchar_t* step, HRESULT hr)
 {
@@ -569,9 +662,9 @@ int RunShortcut(const Command& cmd, int argc, wchar_t** argv)
     if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
         return Failure(cmd, L"cannot create the folder " + folder + L": " + SystemMessage(made));
 
-    ComInit com;
-    if (FAILED(com.result())) return Failure(cmd, HresultText(L"CoInitializeEx", com.result()));
-    ComPtr<IShellLinkW> link;
+    CvComScope com;
+    if (!com.usable()) return Failure(cmd, L"COM cannot be used on this thread");
+    CvComPtr<IShellLinkW> link;
     HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                   reinterpret_cast<void**>(link.put()));
     if (FAILED(hr)) return Failure(cmd, HresultText(L"creating the ShellLink object", hr));
@@ -581,7 +674,7 @@ int RunShortcut(const Command& cmd, int argc, wchar_t** argv)
     if (args.Has(L"--workdir") && FAILED(hr = link.get()->SetWorkingDirectory(args.Value(L"--workdir").c_str())))
         return Failure(cmd, HresultText(L"SetWorkingDirectory", hr));
 
-    ComPtr<IPersistFile> file;
+    CvComPtr<IPersistFile> file;
     hr = link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()));
     if (FAILED(hr)) return Failure(cmd, HresultText(L"IPersistFile", hr));
     if (FAILED(hr = file.get()->Save(lnk.c_str(), TRUE)))
@@ -598,6 +691,7 @@ const Command kCommands[] = {
      L"                  [--file PATH]... [--dir PATH]... [--shortcut PATH]...",
      RunManifest},
     {L"show", L"FILE", RunShow},
+    {L"settings", L"EXE [--out COPY] [--farewell URL] [--secondary FILE] [--whole-dir]", RunSettings},
     {L"shortcut", L"LNK TARGET [--args A] [--workdir W]", RunShortcut},
 };
 
@@ -609,7 +703,10 @@ int Usage()
         L"\n"
         L"manifest writes an uninstall manifest: --installdir removes that whole folder;\n"
         L"  without it --file and --dir entries (in the order given) form the file list.\n"
-        L"show prints a manifest, or reports where it is damaged.\n"
+        L"show prints a manifest, or the settings record of an executable, or reports\n"
+        L"  where it is damaged.\n"
+        L"settings writes the settings record (resource BIN 8029) into EXE, or into a\n"
+        L"  copy of it made at --out.\n"
         L"shortcut creates a shell shortcut (.lnk), making its folder when missing.\n"
         L"exit codes: 0 done, 1 failed or damaged manifest, 2 bad command line";
     Err(text);
