@@ -118,3 +118,15 @@ public:
 private:
     HRESULT hr_;
 };
+
+// Holds a critical section for one scope.
+class CvLocked {
+public:
+    explicit CvLocked(CRITICAL_SECTION& cs) noexcept : cs_(cs) { EnterCriticalSection(&cs_); }
+    ~CvLocked() { LeaveCriticalSection(&cs_); }
+    CvLocked(const CvLocked&) = delete;
+    CvLocked& operator=(const CvLocked&) = delete;
+
+private:
+    CRITICAL_SECTION& cs_;
+};

@@ -99,24 +99,24 @@ void AppendLine(FILE* file, const wchar_t* text)
 
 }  // namespace
 
-void CCvLog::WriteLog(const wchar_t* text)
+FILE* CCvLog::OpenToday()
 {
-    if (!isLog()) return;
+    if (!isLog()) return nullptr;
     wchar_t path[MAX_PATH];
     GetLogFileName(path);
-    if (!path[0]) return;
-    CvStdFile file(_wfopen(path, L"ab"));
-    if (!file) return;
-    AppendLine(file.get(), text);
+    return path[0] ? _wfopen(path, L"ab") : nullptr;
+}
+
+void CCvLog::WriteLog(const wchar_t* text)
+{
+    CvStdFile file(OpenToday());
+    if (file) AppendLine(file.get(), text);
 }
 
 void CCvLog::WriteLog2(const wchar_t* format, ...)
 {
-    if (!isLog()) return;
-    wchar_t path[MAX_PATH];
-    GetLogFileName(path);
-    if (!path[0]) return;
-    CvStdFile file(_wfopen(path, L"ab"));
+    // The switch and the file come first: nothing is formatted while off.
+    CvStdFile file(OpenToday());
     if (!file) return;
     wchar_t message[kMessageRoom];
     va_list args;

@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ private:
     CCvLog();
     bool isLog();
     void GetLogFileName(wchar_t* name);  // 260 characters
+    FILE* OpenToday();                   // today's file for appending, when logging is on
 
     int memSize = 0;                  // bytes of the current area
     std::vector<HANDLE> earlierAreas; // areas replaced by a later SetMemName

@@ -32,16 +32,6 @@ struct MonitorRequest {
     int32_t epoch;
 };
 
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Locked() { LeaveCriticalSection(&cs_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
 
 }  // namespace
 
@@ -197,14 +187,14 @@ void CLock::Lock()
 {
     DWORD me = GetCurrentThreadId();
     {
-        Locked lock(guard);
+        CvLocked lock(guard);
         if (writer == me) {  // the writer again: nested
             ++writeDepth;
             return;
         }
     }
     WaitForSingleObject(gate, INFINITE);
-    Locked lock(guard);
+    CvLocked lock(guard);
     writer = me;
     writeDepth = 1;
     writeFlag = true;
@@ -213,7 +203,7 @@ void CLock::Lock()
 
 void CLock::Unlock()
 {
-    Locked lock(guard);
+    CvLocked lock(guard);
     if (writer != GetCurrentThreadId() || writeDepth == 0) return;  // not held for writing by this thread
     if (--writeDepth > 0) return;
     writer = 0;
@@ -226,7 +216,7 @@ void CLock::LockRead()
 {
     DWORD me = GetCurrentThreadId();
     {
-        Locked lock(guard);
+        CvLocked lock(guard);
         if (writer == me) {  // reading inside one's own write lock
             ++readsInWrite;
             ++readers;
@@ -239,14 +229,14 @@ void CLock::LockRead()
         }
     }
     WaitForSingleObject(gate, INFINITE);  // a writer, or the previous group, has left
-    Locked lock(guard);
+    CvLocked lock(guard);
     ++readers;
     readFlag = true;
 }
 
 void CLock::UnlockRead()
 {
-    Locked lock(guard);
+    CvLocked lock(guard);
     if (readers <= 0) return;  // unbalanced call: nothing to release
     --readers;
     if (readsInWrite > 0 && writer == GetCurrentThreadId()) {

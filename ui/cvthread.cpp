@@ -2,19 +2,11 @@
 
 #include <process.h>
 
+#include "base/cvhandle.h"
+
 namespace {
 
 // Holds a critical section for one scope.
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Locked() { LeaveCriticalSection(&cs_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
 
 HANDLE BeginThread(CvThreadProc proc, void* param, unsigned flags)
 {
@@ -81,7 +73,7 @@ tagCvTimer* CCvThread::AddTimer(const tagCvTimer& record)
         // and its handle is closed here rather than by that thread.
         HANDLE old;
         {
-            Locked lock(handoff);
+            CvLocked lock(handoff);
             ++runs[i];
             old = t.thread;
             t.thread = nullptr;
@@ -103,7 +95,7 @@ tagCvTimer* CCvThread::AddTimer(const tagCvTimer& record)
     t.param = record.param;
     t.thread = nullptr;
     t.killed.store(0);
-    Locked lock(handoff);
+    CvLocked lock(handoff);
     runs.push_back(0);
     return &t;
 }
@@ -126,7 +118,7 @@ void CCvThread::StartTimer(int id, CvTimerProc callback, int interval, void* par
         if (&timers[i] == entry) run = &runs[i];
     Run* r;
     {
-        Locked lock(handoff);
+        CvLocked lock(handoff);
         r = new Run{this, entry, run, *run, callback, interval, param};
     }
     // Created suspended so that its handle is in the record before the
@@ -137,7 +129,7 @@ void CCvThread::StartTimer(int id, CvTimerProc callback, int interval, void* par
         return;
     }
     {
-        Locked lock(handoff);
+        CvLocked lock(handoff);
         entry->thread = h;
     }
     ResumeThread(h);
@@ -159,7 +151,7 @@ void CCvThread::Stop()
     for (tagCvTimer& t : timers) {
         HANDLE h;
         {
-            Locked lock(handoff);
+            CvLocked lock(handoff);
             h = t.thread;
             t.thread = nullptr;
         }
@@ -173,7 +165,7 @@ unsigned __stdcall CCvThread::TimerThread(void* param)
     CCvThread* owner = r->owner;
     tagCvTimer* record = r->record;
     auto mine = [&] {
-        Locked lock(owner->handoff);
+        CvLocked lock(owner->handoff);
         return *r->run == r->number;
     };
     while (owner->stop.load() == 0 && record->killed.load() == 0 && mine()) {
@@ -182,7 +174,7 @@ unsigned __stdcall CCvThread::TimerThread(void* param)
     }
     HANDLE h = nullptr;
     {
-        Locked lock(owner->handoff);
+        CvLocked lock(owner->handoff);
         if (*r->run == r->number) {
             h = record->thread;
             record->thread = nullptr;
