@@ -108,6 +108,23 @@ TEST_F(ReportTest, ValuesAreUrlEncoded)
     EXPECT_EQ(Form(Send(L"uninstall", chinese.c_str()).body)["value"], want);
 }
 
+TEST_F(ReportTest, BodyIsInTheThreadsAnsiCodePage)
+{
+    // The type is not encoded, so its characters reach the body as the
+    // thread's code page renders them.
+    HttpRequest r = Send(L"\u62a5\u544a", L"v");  // "report" in Chinese
+    switch (GetACP()) {
+    case 936:
+        EXPECT_EQ(r.body.rfind("type=\xB1\xA8\xB8\xE6&value=v&uuid=", 0), 0u) << r.body;
+        break;
+    case 1252:
+        EXPECT_EQ(r.body.rfind("type=??&value=v&uuid=", 0), 0u) << r.body;
+        break;
+    default:
+        GTEST_SKIP() << "no expectation for code page " << GetACP();
+    }
+}
+
 TEST_F(ReportTest, LimitsOfTypeAndValue)
 {
     std::wstring type29(29, L't'), type30(30, L't');
