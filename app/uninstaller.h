@@ -32,6 +32,19 @@ public:
     // "<productName>.lnk" and every listed shortcut file.
     void DelShortcut();
 
+    // Starts the whole uninstall for `window`: on a detached worker thread
+    // when `threaded` is non-zero (the program's way), else before returning.
+    // The window receives the progress percentages (sent) and, at the end,
+    // a posted 100.
+    void StartUninstall(HWND window, int threaded);
+
+    // The last act: opens the farewell page (or the maker's home page when
+    // there is no settings record), writes "c:\clear.bat", which removes the
+    // executable and the installation folder once this process has gone,
+    // starts it hidden and ends the process with exit code 0. Returns only
+    // when the script cannot be written.
+    void DeleteSelf();
+
     HWND notifyWnd;
     int totalFiles;
     int doneFiles;
@@ -53,6 +66,11 @@ private:
     // message per file. False, with nothing deleted, when the folder cannot
     // be listed or is a protected place.
     bool DelDir(const wchar_t* dir);
+
+    static unsigned __stdcall UninstallThread(void* engine);
+    // Settings, secondary uninstaller, manifest, report, removal, registry
+    // key, shortcuts. False when there is no manifest.
+    bool UninstallFunc();
 
     int CountTree(wchar_t* path, size_t len);
     bool DelTree(wchar_t* path, size_t len);

@@ -2,16 +2,18 @@
 # Starts and stops a private loopback HTTP server (tests/support/httpd.py) for
 # one test program; CTest runs these as the fixture around it.
 #
-#   httpd-ctl.sh start DIR   start a server that writes DIR/port and DIR/pid,
-#                            and wait (10 s at most) until it answers
+#   httpd-ctl.sh start DIR [PORT]
+#                            start a server that writes DIR/port and DIR/pid,
+#                            and wait (10 s at most) until it answers; on PORT
+#                            when given, else on any free port
 #   httpd-ctl.sh stop DIR    stop the server of DIR; succeeds when none runs
 #
 # The server's output goes to DIR/log. It never holds CTest's output pipe:
 # CTest would wait for it to end.
 set -euo pipefail
 
-[ $# -eq 2 ] || { echo "usage: httpd-ctl.sh start|stop DIR" >&2; exit 2; }
-cmd=$1 dir=$(realpath -m "$2")
+[ $# -eq 2 ] || [ $# -eq 3 ] || { echo "usage: httpd-ctl.sh start|stop DIR [PORT]" >&2; exit 2; }
+cmd=$1 dir=$(realpath -m "$2") port=${3:-0}
 server=$(realpath "$(dirname "$0")/../tests/support/httpd.py")
 
 # The pid in DIR/pid, when it is a server of this DIR still running (a stale
@@ -47,7 +49,7 @@ case "$cmd" in
   start)
     stop  # one left over from an interrupted run
     mkdir -p "$dir"
-    python3 "$server" --dir "$dir" </dev/null >"$dir/log" 2>&1 &
+    python3 "$server" --dir "$dir" --port "$port" </dev/null >"$dir/log" 2>&1 &
     child=$!
     for _ in $(seq 100); do
       if [ -s "$dir/port" ]; then

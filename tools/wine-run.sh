@@ -33,8 +33,9 @@ mkdir -p "$state"
 export WINEPREFIX=$prefix WINEARCH=win64
 export WINEDEBUG=${CV_WINEDEBUG:--all}
 # No Mono or Gecko install prompts; no menu entries or desktop files on the
-# host for the shortcuts that tests create.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# host for the shortcuts that tests create; no host browser for the web
+# pages that programs open (tests register their own URL handler).
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winebrowser.exe=d"
 # Wine links the profile's Desktop, Documents... to folders in $HOME; give it
 # a home of its own so that nothing a test deletes can reach the real one.
 export HOME=$state/home

@@ -358,11 +358,13 @@ class Handler(socketserver.StreamRequestHandler):
 
 class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
     daemon_threads = True
-    allow_reuse_address = False
+    # A fixed port must be free again at once after the previous run, whose
+    # connections may still linger in TIME_WAIT.
+    allow_reuse_address = True
     request_queue_size = 64
 
-    def __init__(self):
-        super().__init__(("127.0.0.1", 0), Handler)
+    def __init__(self, port=0):
+        super().__init__(("127.0.0.1", port), Handler)
         self.state = State()
         self.stopping = False
 
@@ -392,10 +394,12 @@ def remove_own(path, text):
 def main():
     parser = argparse.ArgumentParser(description="loopback HTTP server for the network tests")
     parser.add_argument("--dir", required=True, help="where to write port and pid")
+    parser.add_argument("--port", type=int, default=0,
+                        help="a fixed port (for a program whose report server is built in); 0: any free one")
     args = parser.parse_args()
     os.makedirs(args.dir, exist_ok=True)
 
-    server = Server()
+    server = Server(args.port)
     port = str(server.server_address[1])
     pid = str(os.getpid())
 

@@ -4,7 +4,8 @@
 // (-1 for none) and ARGS its command line after the program name; when
 // CV_RECORD_PID names a file, it writes its process id there; then, when
 // CV_RECORD_GATE names an event, it waits (at most a minute) for that event;
-// and it appends "end" as its last act.
+// CV_RECORD_SLEEP_MS makes it take that long; and it appends "end" as its
+// last act.
 #include <windows.h>
 
 #include <string>
@@ -71,6 +72,8 @@ int wmain()
             CloseHandle(event);
         }
     }
+    std::wstring sleep = Env(L"CV_RECORD_SLEEP_MS");
+    if (!sleep.empty()) Sleep(static_cast<DWORD>(_wtoi(sleep.c_str())));
     Append(file, L"end");
     return 0;
 }

@@ -1,0 +1,280 @@
+// Whole uninstalls in the prefix: a product staged the way its installer
+// leaves it (cvpack), the uninstaller (a driver linked with the real engine,
+// under the image name Uninstall.exe) run as a child process, and everything
+// checked from outside once its removal script has run.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "base/cvhandle.h"
+#include "support/http_server.h"
+#include "support/test_support.h"
+
+using cvtest::Exists;
+using cvtest::WriteFile;
+
+namespace {
+
+const wchar_t kUninstallRoot[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char kSilent[] = "/s /S /SILENT /silent /quiet /noreboot /verysilent /sp /norestart /q /qn /SilentInstall";
+
+std::wstring Special(int csidl)
+{
+    wchar_t buf[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_DONT_VERIFY, nullptr, 0, buf);
+    return buf;
+}
+
+// One command-line argument: backslashes before the closing quote are
+// doubled, or the quote would be taken as part of the argument.
+std::wstring Quote(const std::wstring& s)
+{
+    std::wstring out = L"\"" + s;
+    for (size_t i = s.size(); i > 0 && s[i - 1] == L'\\'; --i) out += L'\\';
+    return out + L"\" ";
+}
+
+std::vector<std::string> Lines(const std::wstring& file)
+{
+    std::vector<std::string> lines;
+    CvStdFile f(_wfopen(file.c_str(), L"rb"));
+    if (!f) return lines;
+    std::string all;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f.get())) > 0) all.append(buf, n);
+    size_t start = 0;
+    for (size_t nl; (nl = all.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string line = all.substr(start, nl - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// What is left below a folder, for failure messages.
+std::string Left(const std::wstring& dir)
+{
+    std::string out;
+    WIN32_FIND_DATAW fd;
+    CvFindHandle h(FindFirstFileW((dir + L"*").c_str(), &fd));
+    if (!h) return "(nothing)";
+    do {
+        std::wstring n = fd.cFileName;
+        if (n == L"." || n == L"..") continue;
+        out += " " + cvtest::Narrow(n);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) out += "/{" + Left(dir + n + L"\\") + " }";
+    } while (FindNextFileW(h.get(), &fd));
+    return out;
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const std::string& l : lines) out += l + "\n";
+    return out;
+}
+
+bool KeyExists(const std::wstring& key)
+{
+    CvRegKey k;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
+}
+
+bool WaitGone(const std::wstring& path, DWORD ms = 30000)
+{
+    for (DWORD waited = 0; waited < ms; waited += 50) {
+        if (!Exists(path)) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+// URLs opened through the shell go to the recorder, so that opening the
+// farewell page is seen and never reaches a browser.
+class UrlHandler {
+public:
+    UrlHandler()
+    {
+        std::wstring command = L"\"" + cvtest::BinDir() + L"sys_recorder.exe\" \"%1\"";
+        for (const wchar_t* scheme : {L"http", L"https"}) {
+            CvRegKey key;
+            RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(scheme) + L"\\shell\\open\\command").c_str(), 0,
+                            nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+            DWORD size = sizeof(saved[0]) - 2;
+            wchar_t* slot = saved[scheme[4] == L's' ? 1 : 0];
+            if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(slot), &size) !=
+                ERROR_SUCCESS)
+                slot[0] = L'\0';
+            RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                           static_cast<DWORD>((command.size() + 1) * 2));
+        }
+    }
+    ~UrlHandler()  // the prefix's own handler again
+    {
+        for (const wchar_t* scheme : {L"http", L"https"}) {
+            CvRegKey key;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (std::wstring(scheme) + L"\\shell\\open\\command").c_str(), 0,
+                              KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
+                continue;
+            const wchar_t* slot = saved[scheme[4] == L's' ? 1 : 0];
+            RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(slot),
+                           static_cast<DWORD>((wcslen(slot) + 1) * 2));
+        }
+    }
+
+private:
+    wchar_t saved[2][600] = {};
+};
+
+class Uninstall : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        tag = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+        name = L"Corvane Test " + tag;
+        key = L"CorvaneTest" + tag;
+        dir = Special(CSIDL_PROGRAM_FILES) + L"\\Corvane\\" + name + L" 100%\\";
+        menu = Special(CSIDL_PROGRAMS) + L"\\" + name;
+        desktopLnk = Special(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\" + name + L".lnk";
+        record = scratch / (L"record-" + tag + L".txt");
+        SetEnvironmentVariableW(L"CV_RECORD_FILE", record.c_str());
+        SetEnvironmentVariableW(L"CV_RECORD_SLEEP_MS", L"300");
+        DeleteFileW(L"c:\\clear.bat");
+        RemoveDirectoryW(L"c:\\clear.bat");
+    }
+    void TearDown() override
+    {
+        cvtest::RemoveTree(dir);
+        cvtest::RemoveTree(menu);
+        DeleteFileW(desktopLnk.c_str());
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kUninstallRoot + key).c_str());
+        RemoveDirectoryW(L"c:\\clear.bat");
+        DeleteFileW(L"c:\\clear.bat");
+    }
+
+    int Cvpack(const std::wstring& args)
+    {
+        auto r = cvtest::Run(cvtest::BinDir() + L"cvpack.exe", args);
+        EXPECT_EQ(r.exitCode, 0u) << cvtest::Narrow(args) << "\n" << r.output;
+        return static_cast<int>(r.exitCode);
+    }
+
+    // The product as its installer leaves it: files, the uninstaller, the
+    // uninstall key, a Start-menu folder with a shortcut, a public desktop
+    // shortcut.
+    void StageProduct(int extraFiles = 0)
+    {
+        for (const wchar_t* f : {L"Notes.exe", L"readme.txt", L"plugins\\spell.dll", L"plugins\\themes\\dark.ini",
+                                 L"lang\\en.ini"})
+            WriteFile(dir + f, "product file");
+        for (int i = 0; i < extraFiles; ++i)
+            WriteFile(dir + L"data\\set" + std::to_wstring(i % 20) + L"\\item" + std::to_wstring(i) + L".bin", "d");
+        ASSERT_TRUE(CopyFileW((cvtest::BinDir() + L"uninstall_driver.exe").c_str(), (dir + L"Uninstall.exe").c_str(),
+                              FALSE));
+        CvRegKey k;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kUninstallRoot + key).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, k.put(), nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(k.get(), L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                       static_cast<DWORD>((name.size() + 1) * 2));
+        Cvpack(L"shortcut " + Quote(menu + L"\\" + name + L".lnk") + Quote(dir + L"Notes.exe"));
+        Cvpack(L"shortcut " + Quote(desktopLnk) + Quote(dir + L"Notes.exe"));
+    }
+
+    void Settings(const std::wstring& farewell, const std::wstring& secondary, bool wholeDir)
+    {
+        std::wstring args = L"settings " + Quote(dir + L"Uninstall.exe") + L"--farewell " + Quote(farewell);
+        if (!secondary.empty()) args += L"--secondary " + Quote(secondary);
+        if (wholeDir) args += L"--whole-dir";
+        Cvpack(args);
+    }
+
+    // Runs the uninstaller and waits for its script (if any) to finish.
+    DWORD RunUninstaller()
+    {
+        auto r = cvtest::Run(dir + L"Uninstall.exe", L"", 120000);
+        EXPECT_TRUE(WaitGone(L"c:\\clear.bat")) << "the removal script did not finish";
+        Sleep(200);
+        return r.exitCode;
+    }
+
+    // The driver's progress messages, in order.
+    std::vector<std::string> Progress()
+    {
+        std::vector<std::string> p;
+        for (const std::string& l : Lines(record))
+            if (l.rfind("sent ", 0) == 0 || l.rfind("posted ", 0) == 0) p.push_back(l);
+        return p;
+    }
+
+    cvtest::ScratchDir scratch{L"e2e"};
+    cvtest::HttpServer reports;
+    UrlHandler urls;
+    static int counter;
+    std::wstring tag, name, key, dir, menu, desktopLnk, record;
+};
+int Uninstall::counter = 0;
+
+std::vector<std::string> Percentages(int total)
+{
+    std::vector<std::string> p;
+    for (int done = 1; done <= total; ++done) p.push_back("sent " + std::to_string(done * 100 / total));
+    return p;
+}
+
+}  // namespace
+
+TEST_F(Uninstall, TheWholeRoad)
+{
+    StageProduct();
+    WriteFile(scratch / L"listed.lnk");
+    WriteFile(scratch / L"listed.url");
+    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
+           L"--startmenu " + Quote(name) + L"--installdir " + Quote(dir) + L"--shortcut " +
+           Quote(scratch / L"listed.lnk") + L"--shortcut " + Quote(scratch / L"listed.url"));
+    ASSERT_TRUE(CopyFileW((cvtest::BinDir() + L"sys_recorder.exe").c_str(), (dir + L"unins000.exe").c_str(), FALSE));
+    Settings(L"http://127.0.0.1:28025/farewell?p=" + tag, L"unins000.exe", false);
+
+    EXPECT_EQ(RunUninstaller(), 0u);
+
+    // The secondary uninstaller ran hidden with the silent parameters and
+    // was waited for: it ended before the first file went.
+    std::vector<std::string> lines = Lines(record);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "start");
+    EXPECT_EQ(lines[1], std::string("start show=0 args=") + kSilent);
+    EXPECT_EQ(lines[2], "end");
+    // Every file below the folder counts: 5 product files, the uninstaller,
+    // the manifest and the secondary uninstaller.
+    std::vector<std::string> want = Percentages(8);
+    want.push_back("posted 100");
+    EXPECT_EQ(Progress(), want);
+    // The farewell page, opened through the shell.
+    bool farewell = false;
+    for (const std::string& l : lines)
+        farewell |= l.rfind("start show=5 args=", 0) == 0 &&
+                    l.find("http://127.0.0.1:28025/farewell?p=" + cvtest::Narrow(tag)) != std::string::npos;
+    EXPECT_TRUE(farewell) << "farewell page not opened:\n" << Joined(lines);
+
+    // The report, with the product name.
+    auto requests = reports.WaitForRequests(1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/api/report.asp");
+    EXPECT_NE(requests[0].body.find("type=uninstall&value=Corvane%20Test%20" + cvtest::Narrow(tag) + "&uuid="),
+              std::string::npos)
+        << requests[0].body;
+
+    EXPECT_FALSE(KeyExists(kUninstallRoot + key));
+    EXPECT_FALSE(Exists(menu));
+    EXPECT_FALSE(Exists(desktopLnk));
+    EXPECT_FALSE(Exists(scratch / L"listed.lnk"));
+    EXPECT_FALSE(Exists(scratch / L"listed.url"));
+    // And the script removed the uninstaller and its folder (whose name has
+    // a "%" in it), and itself.
+    EXPECT_FALSE(Exists(dir + L"Uninstall.exe"));
+    EXPECT_FALSE(Exists(dir)) << Left(dir);
+    EXPECT_FALSE(Exists(L"c:\\clear.bat"));
+}
