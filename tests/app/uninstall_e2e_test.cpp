@@ -278,3 +278,124 @@ TEST_F(Uninstall, TheWholeRoad)
     EXPECT_FALSE(Exists(dir)) << Left(dir);
     EXPECT_FALSE(Exists(L"c:\\clear.bat"));
 }
+
+namespace {
+
+// The lines the URL recorder wrote: "start show=5 args=..." per page opened.
+std::vector<std::string> PagesOpened(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> pages;
+    for (const std::string& l : lines)
+        if (l.rfind("start show=5 args=", 0) == 0) pages.push_back(l.substr(18));
+    return pages;
+}
+
+}  // namespace
+
+TEST_F(Uninstall, ListedEntriesWithoutSettings)
+{
+    StageProduct();
+    // Two files and a folder of two files elsewhere, listed; the product
+    // folder itself is not.
+    std::wstring other = scratch / (L"listed-" + tag + L"\\");
+    for (const wchar_t* f : {L"one.txt", L"two.txt", L"folder\\a.txt", L"folder\\b.txt", L"kept.txt"})
+        WriteFile(other + f);
+    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
+           L"--startmenu " + Quote(name) + L"--file " + Quote(other + L"one.txt") + L"--dir " +
+           Quote(other + L"folder\\") + L"--file " + Quote(other + L"two.txt"));
+
+    EXPECT_EQ(RunUninstaller(), 0u);
+    // A total of 4, but only the folder's files advance the count (25, 50);
+    // the shortcut in the Start-menu folder advances it once more (75).
+    EXPECT_EQ(Progress(), (std::vector<std::string>{"sent 25", "sent 50", "sent 75", "posted 100"}));
+    EXPECT_FALSE(Exists(other + L"one.txt"));
+    EXPECT_FALSE(Exists(other + L"two.txt"));
+    EXPECT_FALSE(Exists(other + L"folder"));
+    EXPECT_TRUE(Exists(other + L"kept.txt"));
+    EXPECT_FALSE(KeyExists(kUninstallRoot + key));
+    EXPECT_FALSE(Exists(menu));
+    // Without a settings record the maker's home page opens.
+    EXPECT_EQ(PagesOpened(Lines(record)), std::vector<std::string>{"\"http://127.0.0.1:28025/home\""});
+    // The script removes the uninstaller only: there is no installation
+    // folder in the manifest, and the product's own files were not listed.
+    EXPECT_FALSE(Exists(dir + L"Uninstall.exe"));
+    EXPECT_TRUE(Exists(dir + L"readme.txt"));
+}
+
+TEST_F(Uninstall, WholeFolderFlagWithAFileList)
+{
+    StageProduct();
+    std::wstring elsewhere = scratch / (L"listed-" + tag + L".txt");
+    WriteFile(elsewhere);
+    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
+           L"--file " + Quote(elsewhere));
+    Settings(L"", L"", true);  // empty farewell page, whole folder
+
+    EXPECT_EQ(RunUninstaller(), 0u);
+    // The whole program folder (7 files) instead of the listed file.
+    std::vector<std::string> want = Percentages(7);
+    want.push_back("posted 100");
+    EXPECT_EQ(Progress(), want);
+    EXPECT_TRUE(Exists(elsewhere));
+    EXPECT_FALSE(Exists(dir + L"readme.txt"));
+    EXPECT_FALSE(Exists(dir + L"plugins"));
+    EXPECT_TRUE(PagesOpened(Lines(record)).empty());  // an empty farewell page opens nothing
+    // No installation folder in the manifest: the script takes the
+    // uninstaller, the emptied folder stays.
+    EXPECT_FALSE(Exists(dir + L"Uninstall.exe"));
+    EXPECT_TRUE(Exists(dir));
+}
+
+TEST_F(Uninstall, NoManifestTouchesNothing)
+{
+    StageProduct();
+    Settings(L"http://127.0.0.1:28025/bye", L"missing-unins.exe", false);  // named but not there
+    EXPECT_EQ(RunUninstaller(), 0u);
+    std::vector<std::string> lines = Lines(record);
+    // 100 at once, nothing sent; the process ends on that first 100, before
+    // the worker's second one arrives.
+    EXPECT_EQ(Progress(), std::vector<std::string>{"posted 100"}) << Joined(lines);
+    EXPECT_TRUE(KeyExists(kUninstallRoot + key));
+    EXPECT_TRUE(Exists(menu));
+    EXPECT_TRUE(Exists(desktopLnk));
+    EXPECT_TRUE(Exists(dir + L"readme.txt"));
+    EXPECT_TRUE(reports.WaitForRequests(1, 1000).empty());  // nothing reported
+    EXPECT_EQ(PagesOpened(lines), std::vector<std::string>{"\"http://127.0.0.1:28025/bye\""});
+    EXPECT_FALSE(Exists(dir + L"Uninstall.exe"));  // the script still takes the uninstaller
+}
+
+TEST_F(Uninstall, ScriptThatCannotBeWrittenLeavesTheProgram)
+{
+    StageProduct();
+    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
+           L"--installdir " + Quote(dir));
+    ASSERT_TRUE(CreateDirectoryW(L"c:\\clear.bat", nullptr));  // in the way of the script
+    auto r = cvtest::Run(dir + L"Uninstall.exe", L"", 120000);
+    EXPECT_EQ(r.exitCode, 3u);  // the driver closed normally after DeleteSelf returned
+    std::vector<std::string> lines = Lines(record);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "script-not-written") << Joined(lines);
+    EXPECT_FALSE(KeyExists(kUninstallRoot + key));
+    EXPECT_FALSE(Exists(dir + L"readme.txt"));
+    EXPECT_TRUE(Exists(dir + L"Uninstall.exe"));
+}
+
+TEST_F(Uninstall, ThousandsOfFilesLeaveNothing)
+{
+    StageProduct(3000);
+    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
+           L"--startmenu " + Quote(name) + L"--installdir " + Quote(dir));
+    EXPECT_EQ(RunUninstaller(), 0u);
+    std::vector<std::string> progress = Progress();
+    ASSERT_FALSE(progress.empty());
+    // One per file: the 3007 of the folder and the Start-menu shortcut
+    // (3008 of 3007 is still 100), then the posted 100.
+    EXPECT_EQ(progress.size(), 3008u + 1);
+    EXPECT_EQ(progress[3006], "sent 100");
+    EXPECT_EQ(progress[3007], "sent 100");
+    EXPECT_EQ(progress.back(), "posted 100");
+    EXPECT_FALSE(Exists(dir)) << Left(dir);
+    EXPECT_FALSE(KeyExists(kUninstallRoot + key));
+    EXPECT_FALSE(Exists(menu));
+    EXPECT_FALSE(Exists(desktopLnk));
+}
