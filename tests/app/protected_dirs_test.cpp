@@ -16,19 +16,7 @@ using Access = CCvUninstallerTestAccess;
 
 namespace {
 
-std::wstring Special(int csidl)
-{
-    wchar_t buf[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_DONT_VERIFY, nullptr, 0, buf);
-    return buf;
-}
 
-std::wstring Env(const wchar_t* name)
-{
-    wchar_t buf[MAX_PATH] = {};
-    GetEnvironmentVariableW(name, buf, MAX_PATH);
-    return buf;
-}
 
 std::wstring Tag() { return std::to_wstring(GetCurrentProcessId()); }
 
@@ -36,14 +24,14 @@ std::wstring Tag() { return std::to_wstring(GetCurrentProcessId()); }
 
 TEST(ProtectedDirs, RefusedTreesAreNeitherCountedNorDeleted)
 {
-    std::wstring users = Special(CSIDL_PROFILE);
+    std::wstring users = cvtest::SpecialFolder(CSIDL_PROFILE);
     users = users.substr(0, users.rfind(L'\\'));
     const std::wstring places[] = {
-        Special(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\",
-        Special(CSIDL_PROGRAMS) + L"\\",
-        Special(CSIDL_PROGRAM_FILES) + L"\\",
-        Env(L"ProgramW6432") + L"\\",
-        Special(CSIDL_COMMON_APPDATA) + L"\\",
+        cvtest::SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\",
+        cvtest::SpecialFolder(CSIDL_PROGRAMS) + L"\\",
+        cvtest::SpecialFolder(CSIDL_PROGRAM_FILES) + L"\\",
+        cvtest::EnvVar(L"ProgramW6432") + L"\\",
+        cvtest::SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\",
         users + L"\\cvNotAUser" + Tag() + L"\\",  // a profile folder
     };
     for (const std::wstring& place : places) {
@@ -69,10 +57,10 @@ TEST(ProtectedDirs, ProgramFolderThatIsAProtectedPlace)
     GetWindowsDirectoryW(win, MAX_PATH);
     const std::wstring folders[] = {
         L"C:\\",
-        Special(CSIDL_PROGRAM_FILES) + L"\\",
-        Env(L"ProgramW6432") + L"\\",
+        cvtest::SpecialFolder(CSIDL_PROGRAM_FILES) + L"\\",
+        cvtest::EnvVar(L"ProgramW6432") + L"\\",
         std::wstring(win) + L"\\",
-        Special(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\",
+        cvtest::SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\",
     };
     const std::wstring probe = cvtest::BinDir() + L"engine_probe.exe";
     for (const std::wstring& folder : folders) {
@@ -92,7 +80,7 @@ TEST(ProtectedDirs, ProgramFolderThatIsAProtectedPlace)
 
 TEST(ProtectedDirs, ProgramFolderOfAProductIsRemoved)
 {
-    std::wstring product = Special(CSIDL_PROGRAM_FILES) + L"\\cvProduct" + Tag() + L"\\";
+    std::wstring product = cvtest::SpecialFolder(CSIDL_PROGRAM_FILES) + L"\\cvProduct" + Tag() + L"\\";
     for (const wchar_t* f : {L"a.dll", L"b.txt", L"data\\c.bin"}) WriteFile(product + f);
     std::wstring copy = product + L"Uninstall.exe";
     ASSERT_TRUE(CopyFileW((cvtest::BinDir() + L"engine_probe.exe").c_str(), copy.c_str(), FALSE));

@@ -20,12 +20,6 @@ namespace {
 const wchar_t kUninstallRoot[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char kSilent[] = "/s /S /SILENT /silent /quiet /noreboot /verysilent /sp /norestart /q /qn /SilentInstall";
 
-std::wstring Special(int csidl)
-{
-    wchar_t buf[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_DONT_VERIFY, nullptr, 0, buf);
-    return buf;
-}
 
 // One command-line argument: backslashes before the closing quote are
 // doubled, or the quote would be taken as part of the argument.
@@ -136,9 +130,9 @@ protected:
         tag = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
         name = L"Corvane Test " + tag;
         key = L"CorvaneTest" + tag;
-        dir = Special(CSIDL_PROGRAM_FILES) + L"\\Corvane\\" + name + L" 100%\\";
-        menu = Special(CSIDL_PROGRAMS) + L"\\" + name;
-        desktopLnk = Special(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\" + name + L".lnk";
+        dir = cvtest::SpecialFolder(CSIDL_PROGRAM_FILES) + L"\\Corvane\\" + name + L" 100%\\";
+        menu = cvtest::SpecialFolder(CSIDL_PROGRAMS) + L"\\" + name;
+        desktopLnk = cvtest::SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\" + name + L".lnk";
         record = scratch / (L"record-" + tag + L".txt");
         SetEnvironmentVariableW(L"CV_RECORD_FILE", record.c_str());
         SetEnvironmentVariableW(L"CV_RECORD_SLEEP_MS", L"300");

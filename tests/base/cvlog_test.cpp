@@ -19,16 +19,6 @@ std::wstring TodaysLog()
            std::to_wstring(t.wDay) + L".log";
 }
 
-std::string ReadAll(const std::wstring& path)
-{
-    std::string bytes;
-    CvStdFile f(_wfopen(path.c_str(), L"rb"));
-    if (!f) return bytes;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f.get())) > 0) bytes.append(buf, n);
-    return bytes;
-}
 
 // The machine-wide switch in one registry view; removed again at the end.
 class Switch {
@@ -61,7 +51,7 @@ std::wstring Marker(const wchar_t* what)
     return L"cvlog-test " + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++n) + L" " + what;
 }
 
-bool Logged(const std::wstring& marker) { return ReadAll(TodaysLog()).find(cvtest::Narrow(marker)) != std::string::npos; }
+bool Logged(const std::wstring& marker) { return cvtest::ReadFileBytes(TodaysLog()).find(cvtest::Narrow(marker)) != std::string::npos; }
 
 }  // namespace
 
@@ -123,7 +113,7 @@ TEST(CvLog, LineFormatAndLengthLimit)
     log.ForceLog(true);
     std::wstring m = Marker(L"tab\tinside");
     log.WriteLog(m.c_str());
-    std::string all = ReadAll(TodaysLog());
+    std::string all = cvtest::ReadFileBytes(TodaysLog());
     size_t at = all.find(cvtest::Narrow(m));
     ASSERT_NE(at, std::string::npos);
     // "YYYY-MM-DD hh:mm:ss\t" before it, CR LF after it.
@@ -138,7 +128,7 @@ TEST(CvLog, LineFormatAndLengthLimit)
 
     std::wstring longText = Marker(L"long") + std::wstring(2000, L'z');
     log.WriteLog2(L"%s", longText.c_str());
-    all = ReadAll(TodaysLog());
+    all = cvtest::ReadFileBytes(TodaysLog());
     at = all.find(cvtest::Narrow(longText.substr(0, 40)));
     ASSERT_NE(at, std::string::npos);
     size_t end = all.find("\r\n", at);
@@ -153,7 +143,7 @@ TEST(CvLog, LinesAreInTheThreadsAnsiCodePage)
     std::wstring m = Marker(L"text:");
     log.WriteLog((m + L"\u4e2d\u6587|").c_str());  // two Chinese characters
     log.ForceLog(false);
-    std::string all = ReadAll(TodaysLog());
+    std::string all = cvtest::ReadFileBytes(TodaysLog());
     size_t at = all.find(cvtest::Narrow(m));
     ASSERT_NE(at, std::string::npos);
     std::string tail = all.substr(at + m.size(), all.find('|', at) - at - m.size());

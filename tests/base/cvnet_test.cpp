@@ -17,20 +17,6 @@ using cvtest::HttpServer;
 
 namespace {
 
-std::string Gzip(const std::string& data)
-{
-    z_stream zs = {};
-    deflateInit2(&zs, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    std::string out(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    zs.avail_in = static_cast<uInt>(data.size());
-    zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    zs.avail_out = static_cast<uInt>(out.size());
-    deflate(&zs, Z_FINISH);
-    out.resize(zs.total_out);
-    deflateEnd(&zs);
-    return out;
-}
 
 // The header lines every GET and POST carries, in order, as received.
 void ExpectHeaderBlock(const HttpRequest& r, const std::string& host, bool post)
@@ -139,7 +125,7 @@ TEST(CvNet, CompressedAnswersAreDecoded)
     EXPECT_EQ(net.GetInfoLen(), static_cast<int>(text.size()));
     server.Queue(bare);
     EXPECT_EQ(net.GetUrlInfo((server.wbase() + L"/bare").c_str(), buf, sizeof(buf), 80), 1);
-    EXPECT_EQ(std::string(buf, 2), Gzip(text).substr(0, 2));  // raw gzip bytes
+    EXPECT_EQ(std::string(buf, 2), cvtest::Gzip(text).substr(0, 2));  // raw gzip bytes
 }
 
 TEST(CvNet, ErrorPagesAreBodiesAndFailuresAreLogged)

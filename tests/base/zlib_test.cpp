@@ -12,16 +12,6 @@ using cvtest::ScratchDir;
 
 namespace {
 
-std::string ReadAll(const std::wstring& path)
-{
-    std::string bytes;
-    CvStdFile f(_wfopen(path.c_str(), L"rb"));
-    if (!f) return "<missing>";
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f.get())) > 0) bytes.append(buf, n);
-    return bytes;
-}
 
 // Text that compresses well but not trivially.
 std::string Sample(size_t size)
@@ -37,20 +27,6 @@ std::string Sample(size_t size)
     return s;
 }
 
-std::string Gzip(const std::string& data)
-{
-    z_stream zs = {};
-    deflateInit2(&zs, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);  // a gzip member
-    std::string out(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    zs.avail_in = static_cast<uInt>(data.size());
-    zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    zs.avail_out = static_cast<uInt>(out.size());
-    deflate(&zs, Z_FINISH);
-    out.resize(zs.total_out);
-    deflateEnd(&zs);
-    return out;
-}
 
 std::string ZlibStream(const std::string& data)
 {
@@ -102,7 +78,7 @@ TEST_F(ZlibTest, EncodedFileIsOneZlibStreamThatDecodesBack)
     const std::string data = Sample(300000);
     cvtest::WriteFile(dir / L"plain", data);
     ASSERT_EQ(codec.EncodeFile((dir / L"plain").c_str(), (dir / L"packed").c_str(), -1), S_OK);
-    std::string packed = ReadAll(dir / L"packed");
+    std::string packed = cvtest::ReadFileBytes(dir / L"packed");
     ASSERT_GT(packed.size(), 6u);
     EXPECT_EQ(static_cast<unsigned char>(packed[0]), 0x78);
     EXPECT_EQ(static_cast<unsigned char>(packed[1]), 0x9C);
@@ -110,10 +86,10 @@ TEST_F(ZlibTest, EncodedFileIsOneZlibStreamThatDecodesBack)
     EXPECT_EQ(packed, ZlibStream(data));
 
     ASSERT_EQ(codec.DecodeFile((dir / L"packed").c_str(), (dir / L"back").c_str(), 0), S_OK);
-    EXPECT_EQ(ReadAll(dir / L"back"), data);
+    EXPECT_EQ(cvtest::ReadFileBytes(dir / L"back"), data);
 
     ASSERT_EQ(codec.EncodeFile((dir / L"plain").c_str(), (dir / L"fast").c_str(), 1), S_OK);
-    EXPECT_EQ(static_cast<unsigned char>(ReadAll(dir / L"fast")[1]), 0x01);  // level 1's header
+    EXPECT_EQ(static_cast<unsigned char>(cvtest::ReadFileBytes(dir / L"fast")[1]), 0x01);  // level 1's header
 }
 
 TEST_F(ZlibTest, OutputGrowsByDoublingWithOrWithoutAHint)
@@ -125,31 +101,31 @@ TEST_F(ZlibTest, OutputGrowsByDoublingWithOrWithoutAHint)
     ASSERT_EQ(codec.EncodeFile((dir / L"big").c_str(), (dir / L"big.z").c_str(), 9), S_OK);
     for (DWORD hint : {0u, 20000000u, 1000u}) {
         ASSERT_EQ(codec.DecodeFile((dir / L"big.z").c_str(), (dir / L"big.out").c_str(), hint), S_OK) << hint;
-        EXPECT_EQ(ReadAll(dir / L"big.out"), data) << hint;
+        EXPECT_EQ(cvtest::ReadFileBytes(dir / L"big.out"), data) << hint;
     }
     // A hint beyond the largest output is never tried.
     EXPECT_EQ(codec.DecodeFile((dir / L"big.z").c_str(), (dir / L"big.out").c_str(), 1000000001u), E_FAIL);
-    EXPECT_EQ(ReadAll(dir / L"big.out"), "");
+    EXPECT_EQ(cvtest::ReadFileBytes(dir / L"big.out"), "");
 }
 
 TEST_F(ZlibTest, FailuresAndTheirCodes)
 {
     cvtest::WriteFile(dir / L"empty", "");
     EXPECT_EQ(codec.EncodeFile((dir / L"empty").c_str(), (dir / L"e1").c_str(), -1), S_OK);
-    EXPECT_EQ(ReadAll(dir / L"e1"), "");
+    EXPECT_EQ(cvtest::ReadFileBytes(dir / L"e1"), "");
     EXPECT_EQ(codec.DecodeFile((dir / L"empty").c_str(), (dir / L"e2").c_str(), 0), S_OK);
-    EXPECT_EQ(ReadAll(dir / L"e2"), "");
+    EXPECT_EQ(cvtest::ReadFileBytes(dir / L"e2"), "");
 
     EXPECT_EQ(codec.EncodeFile((dir / L"missing").c_str(), (dir / L"m").c_str(), -1),
               static_cast<HRESULT>(0x80070002));
     EXPECT_FALSE(cvtest::Exists(dir / L"m"));
 
     cvtest::WriteFile(dir / L"text", "this is not a zlib stream at all");
-    cvtest::WriteFile(dir / L"gz", Gzip(Sample(1000)));
+    cvtest::WriteFile(dir / L"gz", cvtest::Gzip(Sample(1000)));
     for (const wchar_t* bad : {L"text", L"gz"}) {
         cvtest::WriteFile(dir / L"bad.out", "old content");
         EXPECT_EQ(codec.DecodeFile((dir / bad).c_str(), (dir / L"bad.out").c_str(), 0), E_FAIL);
-        EXPECT_EQ(ReadAll(dir / L"bad.out"), "");  // left empty
+        EXPECT_EQ(cvtest::ReadFileBytes(dir / L"bad.out"), "");  // left empty
     }
 
     // Larger than the largest input: refused before it is read.
@@ -162,7 +138,7 @@ TEST_F(ZlibTest, FailuresAndTheirCodes)
         ASSERT_TRUE(SetEndOfFile(h.get()));
     }
     EXPECT_EQ(codec.EncodeFile((dir / L"huge").c_str(), (dir / L"huge.z").c_str(), -1), E_FAIL);
-    EXPECT_EQ(ReadAll(dir / L"huge.z"), "");
+    EXPECT_EQ(cvtest::ReadFileBytes(dir / L"huge.z"), "");
     DeleteFileW((dir / L"huge").c_str());
 }
 
@@ -174,10 +150,10 @@ TEST_F(ZlibTest, BufferDecodingOfGzipAndZlib)
         std::string input;
         HRESULT result;
     } cases[] = {
-        {"gzip member", Gzip(data), S_OK},
+        {"gzip member", cvtest::Gzip(data), S_OK},
         {"zlib stream", ZlibStream(data), S_OK},
-        {"bytes after the stream", Gzip(data) + "trailing", S_OK},
-        {"gzip cut before its trailer", Gzip(data).substr(0, Gzip(data).size() - 6), E_FAIL},
+        {"bytes after the stream", cvtest::Gzip(data) + "trailing", S_OK},
+        {"gzip cut before its trailer", cvtest::Gzip(data).substr(0, cvtest::Gzip(data).size() - 6), E_FAIL},
         {"cut in the middle", ZlibStream(data).substr(0, 100), E_FAIL},
         {"not compressed", data, E_FAIL},
         {"empty", "", E_FAIL},
@@ -196,7 +172,7 @@ TEST_F(ZlibTest, BufferDecodingOfGzipAndZlib)
             EXPECT_EQ(len, 0) << c.what;
         }
     }
-    std::string empty = Gzip("");
+    std::string empty = cvtest::Gzip("");
     BYTE* out = nullptr;
     int len = -1;
     ASSERT_EQ(codec.DecodeGZipBuffer(reinterpret_cast<const BYTE*>(empty.data()), static_cast<int>(empty.size()),

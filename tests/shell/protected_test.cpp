@@ -8,19 +8,7 @@
 
 namespace {
 
-std::wstring Special(int csidl)
-{
-    wchar_t buf[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_DONT_VERIFY, nullptr, 0, buf);
-    return buf;
-}
 
-std::wstring Env(const wchar_t* name)
-{
-    wchar_t buf[MAX_PATH] = {};
-    GetEnvironmentVariableW(name, buf, MAX_PATH);
-    return buf;
-}
 
 std::wstring Parent(const std::wstring& p) { return p.substr(0, p.rfind(L'\\')); }
 
@@ -39,7 +27,7 @@ TEST(ProtectedTree, EveryKindOfProtectedPlace)
     GetWindowsDirectoryW(win, MAX_PATH);
     GetSystemDirectoryW(sys, MAX_PATH);
     GetSystemWow64DirectoryW(wow, MAX_PATH);
-    std::wstring profile = Special(CSIDL_PROFILE);
+    std::wstring profile = cvtest::SpecialFolder(CSIDL_PROFILE);
     struct Case {
         const char* kind;
         std::wstring path;
@@ -55,27 +43,27 @@ TEST(ProtectedTree, EveryKindOfProtectedPlace)
         {"System32", sys},
         {"SysWOW64", wow},
         {"a folder directly in Windows", std::wstring(win) + L"\\Fonts"},
-        {"Program Files (x86)", Special(CSIDL_PROGRAM_FILES)},
-        {"Program Files (64-bit)", Env(L"ProgramW6432")},
-        {"Common Files (x86)", Special(CSIDL_PROGRAM_FILES_COMMON)},
-        {"Common Files (64-bit)", Env(L"CommonProgramW6432")},
+        {"Program Files (x86)", cvtest::SpecialFolder(CSIDL_PROGRAM_FILES)},
+        {"Program Files (64-bit)", cvtest::EnvVar(L"ProgramW6432")},
+        {"Common Files (x86)", cvtest::SpecialFolder(CSIDL_PROGRAM_FILES_COMMON)},
+        {"Common Files (64-bit)", cvtest::EnvVar(L"CommonProgramW6432")},
         {"Users", Parent(profile)},
         {"own profile", profile},
         {"another profile", Parent(profile) + L"\\SomeoneElse"},
-        {"Public", Env(L"PUBLIC")},
-        {"Desktop", Special(CSIDL_DESKTOPDIRECTORY)},
-        {"public Desktop", Special(CSIDL_COMMON_DESKTOPDIRECTORY)},
-        {"Documents", Special(CSIDL_PERSONAL)},
-        {"Programs", Special(CSIDL_PROGRAMS)},
-        {"common Programs", Special(CSIDL_COMMON_PROGRAMS)},
-        {"Start Menu", Special(CSIDL_STARTMENU)},
-        {"AppData", Special(CSIDL_APPDATA)},
-        {"Local AppData", Special(CSIDL_LOCAL_APPDATA)},
-        {"ProgramData", Special(CSIDL_COMMON_APPDATA)},
-        {"a folder holding a special folder", Parent(Special(CSIDL_STARTMENU))},
-        {"dot segments", Special(CSIDL_PROGRAMS) + L"\\Corvane\\..\\"},
+        {"Public", cvtest::EnvVar(L"PUBLIC")},
+        {"Desktop", cvtest::SpecialFolder(CSIDL_DESKTOPDIRECTORY)},
+        {"public Desktop", cvtest::SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY)},
+        {"Documents", cvtest::SpecialFolder(CSIDL_PERSONAL)},
+        {"Programs", cvtest::SpecialFolder(CSIDL_PROGRAMS)},
+        {"common Programs", cvtest::SpecialFolder(CSIDL_COMMON_PROGRAMS)},
+        {"Start Menu", cvtest::SpecialFolder(CSIDL_STARTMENU)},
+        {"AppData", cvtest::SpecialFolder(CSIDL_APPDATA)},
+        {"Local AppData", cvtest::SpecialFolder(CSIDL_LOCAL_APPDATA)},
+        {"ProgramData", cvtest::SpecialFolder(CSIDL_COMMON_APPDATA)},
+        {"a folder holding a special folder", Parent(cvtest::SpecialFolder(CSIDL_STARTMENU))},
+        {"dot segments", cvtest::SpecialFolder(CSIDL_PROGRAMS) + L"\\Corvane\\..\\"},
         {"forward slashes", L"C:/Windows/"},
-        {"short name", ShortName(Special(CSIDL_PROGRAM_FILES))},
+        {"short name", ShortName(cvtest::SpecialFolder(CSIDL_PROGRAM_FILES))},
         {"upper case", L"C:\\PROGRAM FILES (X86)\\"},
     };
     for (const Case& c : cases) {
@@ -88,14 +76,14 @@ TEST(ProtectedTree, EveryKindOfProtectedPlace)
 
 TEST(ProtectedTree, FoldersBelowProtectedPlacesAreFine)
 {
-    std::wstring profile = Special(CSIDL_PROFILE);
+    std::wstring profile = cvtest::SpecialFolder(CSIDL_PROFILE);
     const std::wstring cases[] = {
-        Special(CSIDL_PROGRAM_FILES) + L"\\Corvane\\Notes\\",
-        Env(L"ProgramW6432") + L"\\Corvane\\",
-        Special(CSIDL_PROGRAMS) + L"\\Corvane Notes\\",
-        Special(CSIDL_APPDATA) + L"\\Corvane\\",
-        Special(CSIDL_COMMON_APPDATA) + L"\\Corvane\\",
-        Special(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Folder\\",
+        cvtest::SpecialFolder(CSIDL_PROGRAM_FILES) + L"\\Corvane\\Notes\\",
+        cvtest::EnvVar(L"ProgramW6432") + L"\\Corvane\\",
+        cvtest::SpecialFolder(CSIDL_PROGRAMS) + L"\\Corvane Notes\\",
+        cvtest::SpecialFolder(CSIDL_APPDATA) + L"\\Corvane\\",
+        cvtest::SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\Corvane\\",
+        cvtest::SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Folder\\",
         profile + L"\\Tools\\Corvane\\",
         L"C:\\Corvane\\",
         L"D:\\Games\\Corvane\\",

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <shlobj.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -136,6 +137,46 @@ RunResult Run(const std::wstring& program, const std::wstring& args, DWORD timeo
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'), result.output.end());
     return result;
+}
+
+std::wstring SpecialFolder(int csidl)
+{
+    wchar_t buf[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_DONT_VERIFY, nullptr, 0, buf);
+    return buf;
+}
+
+std::wstring EnvVar(const wchar_t* name)
+{
+    wchar_t buf[MAX_PATH] = {};
+    DWORD n = GetEnvironmentVariableW(name, buf, MAX_PATH);
+    return n < MAX_PATH ? buf : L"";
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    std::string bytes;
+    CvStdFile f(_wfopen(path.c_str(), L"rb"));
+    if (!f) return bytes;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f.get())) > 0) bytes.append(buf, n);
+    return bytes;
+}
+
+std::string Gzip(const std::string& data)
+{
+    z_stream zs = {};
+    deflateInit2(&zs, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);  // 16: a gzip header and trailer
+    std::string out(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = static_cast<uInt>(data.size());
+    zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FINISH);
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return out;
 }
 
 std::string Narrow(const std::wstring& w)

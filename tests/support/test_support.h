@@ -42,6 +42,16 @@ struct RunResult {
 };
 RunResult Run(const std::wstring& program, const std::wstring& args, DWORD timeoutMs = 60000);
 
+// A shell folder (CSIDL), as the shell names it; an environment variable.
+std::wstring SpecialFolder(int csidl);
+std::wstring EnvVar(const wchar_t* name);
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
+
+// `data` as one gzip member.
+std::string Gzip(const std::string& data);
+
 std::string Narrow(const std::wstring& w);  // UTF-8
 std::wstring Widen(const std::string& s);   // from UTF-8
 

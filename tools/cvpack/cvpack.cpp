@@ -163,22 +163,22 @@ public:
                 positional_.push_back(arg);
                 continue;
             }
-            const OptionSpec* spec = nullptr;
+            const OptionSpec* rule = nullptr;
             for (const OptionSpec& s : specs)
-                if (arg == s.name) spec = &s;
-            if (!spec) {
+                if (arg == s.name) rule = &s;
+            if (!rule) {
                 *error = L"unknown option " + arg;
                 return false;
             }
-            if (!spec->flag && i + 1 >= argc) {
+            if (!rule->flag && i + 1 >= argc) {
                 *error = arg + L" needs a value";
                 return false;
             }
-            if (!spec->repeatable && Has(arg)) {
+            if (!rule->repeatable && Has(arg)) {
                 *error = arg + L" is given more than once";
                 return false;
             }
-            options_.push_back({arg, spec->flag ? std::wstring() : std::wstring(argv[++i])});
+            options_.push_back({arg, rule->flag ? std::wstring() : std::wstring(argv[++i])});
         }
         return true;
     }
