@@ -92,6 +92,18 @@ struct CvServiceTraits {  // OpenSCManagerW, CreateServiceW, OpenServiceW
     static void close(type h) { ::CloseServiceHandle(h); }
 };
 
+template <class H>
+struct CvGdiTraits {  // fonts, bitmaps, brushes, pens, regions: DeleteObject
+    using type = H;
+    static type invalid() { return nullptr; }
+    static void close(type h) { ::DeleteObject(h); }
+};
+struct CvMemDCTraits {  // CreateCompatibleDC, CreateDCW: DeleteDC
+    using type = HDC;
+    static type invalid() { return nullptr; }
+    static void close(type h) { ::DeleteDC(h); }
+};
+
 using CvHandle = CvScoped<CvHandleTraits>;
 using CvFileHandle = CvScoped<CvFileHandleTraits>;
 using CvFindHandle = CvScoped<CvFindTraits>;
@@ -101,6 +113,9 @@ using CvServiceHandle = CvScoped<CvServiceTraits>;
 using CvModule = CvScoped<CvModuleTraits>;
 using CvMappedView = CvScoped<CvMappedViewTraits>;
 template <class I> using CvComPtr = CvScoped<CvComTraits<I>>;
+template <class H> using CvGdiObject = CvScoped<CvGdiTraits<H>>;
+using CvBitmap = CvGdiObject<HBITMAP>;
+using CvMemDC = CvScoped<CvMemDCTraits>;
 
 // COM on the calling thread for one scope. The scope uninitialises COM only
 // when its own initialisation succeeded, so a thread that already runs COM in
