@@ -145,3 +145,40 @@ public:
 private:
     CRITICAL_SECTION& cs_;
 };
+
+// Movable global memory (GlobalAlloc with GMEM_MOVEABLE): GlobalFree.
+struct CvGlobalTraits {
+    using type = HGLOBAL;
+    static type invalid() { return nullptr; }
+    static void close(type h) { ::GlobalFree(h); }
+};
+using CvGlobalMem = CvScoped<CvGlobalTraits>;
+
+// Locks a movable global memory block for one scope. get() is null when the
+// block could not be locked (a null handle included).
+class CvGlobalLock {
+public:
+    explicit CvGlobalLock(HGLOBAL h) noexcept : h_(h), p_(h ? ::GlobalLock(h) : nullptr) {}
+    ~CvGlobalLock()
+    {
+        if (p_) ::GlobalUnlock(h_);
+    }
+    CvGlobalLock(const CvGlobalLock&) = delete;
+    CvGlobalLock& operator=(const CvGlobalLock&) = delete;
+    void* get() const noexcept { return p_; }
+
+private:
+    HGLOBAL h_;
+    void* p_;
+};
+
+// An owner whose release is one plain function of the handle, for handle
+// families that have no traits of their own above (for example GDI+ objects:
+// CvOwned<GpImage*, &GdipDisposeImage>). The function's result is ignored.
+template <class T, auto Close>
+struct CvFnTraits {
+    using type = T;
+    static type invalid() { return nullptr; }
+    static void close(type h) { Close(h); }
+};
+template <class T, auto Close> using CvOwned = CvScoped<CvFnTraits<T, Close>>;
