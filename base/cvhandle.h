@@ -182,3 +182,41 @@ struct CvFnTraits {
     static void close(type h) { Close(h); }
 };
 template <class T, auto Close> using CvOwned = CvScoped<CvFnTraits<T, Close>>;
+
+// A window's device context (GetDC) for one scope: ReleaseDC.
+class CvWindowDC {
+public:
+    explicit CvWindowDC(HWND wnd) noexcept : wnd_(wnd), dc_(::GetDC(wnd)) {}
+    ~CvWindowDC()
+    {
+        if (dc_) ::ReleaseDC(wnd_, dc_);
+    }
+    CvWindowDC(const CvWindowDC&) = delete;
+    CvWindowDC& operator=(const CvWindowDC&) = delete;
+    HDC get() const noexcept { return dc_; }
+
+private:
+    HWND wnd_;
+    HDC dc_;
+};
+
+// An object selected into a device context for one scope; the previous one
+// is selected back when the scope ends or on restore().
+class CvSelected {
+public:
+    CvSelected(HDC dc, HGDIOBJ obj) noexcept : dc_(dc), old_(::SelectObject(dc, obj)) {}
+    ~CvSelected() { restore(); }
+    CvSelected(const CvSelected&) = delete;
+    CvSelected& operator=(const CvSelected&) = delete;
+    // Whether the selection succeeded.
+    bool ok() const noexcept { return old_ != nullptr && old_ != HGDI_ERROR; }
+    void restore() noexcept
+    {
+        if (ok()) ::SelectObject(dc_, old_);
+        old_ = nullptr;
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};

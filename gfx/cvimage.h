@@ -32,6 +32,7 @@ using CvGpImage = CvOwned<Gdiplus::GpImage*, &Gdiplus::DllExports::GdipDisposeIm
 using CvGpGraphics = CvOwned<Gdiplus::GpGraphics*, &Gdiplus::DllExports::GdipDeleteGraphics>;
 using CvGpImageAttributes =
     CvOwned<Gdiplus::GpImageAttributes*, &Gdiplus::DllExports::GdipDisposeImageAttributes>;
+using CvGpBitmap = CvOwned<Gdiplus::GpBitmap*, &Gdiplus::DllExports::GdipDisposeImage>;
 
 class CCvImage {
 public:
@@ -134,7 +135,47 @@ public:
     // The width of the text: GDI's (GetTextExtentPoint32W) or GDI+'s.
     int GetStrWidth(const wchar_t* text, HWND wnd, HFONT font, bool useGdiPlus);
 
+    // Export (gfx/cvimgexport.cpp). A format is a MIME subtype ("bmp",
+    // "jpeg", "gif", "tiff", "png"); "image/" + format must name one of
+    // GDI+'s encoders exactly (case-sensitive: "jpg" names none). Files and
+    // streams are written with the encoder's defaults (no parameters). Each
+    // returns true only when GDI+ wrote the whole image; false for a null or
+    // empty argument, an undecodable source, a format without an encoder, an
+    // empty region or a failed write.
+
+    // The position of the encoder of `mimeType` (such as "image/png") in
+    // GDI+'s list, its class id copied to `clsid`; -1 (`clsid` untouched)
+    // when none matches or the list cannot be read.
+    static int GetEncoderClsid(const wchar_t* mimeType, GUID* clsid);
+    // The bitmap encoded into the stream from its current position; the
+    // stream stays open, positioned after the image.
+    bool BmToStream(HBITMAP bitmap, IStream* stream, const wchar_t* format);
+    // The primary screen (SM_CXSCREEN x SM_CYSCREEN from (0, 0)).
+    bool SaveScreen(const wchar_t* path, const wchar_t* format);
+    // The rectangle's region of the device context (right - left by
+    // bottom - top, both above 0).
+    bool SavePic(HDC dc, RECT rect, const wchar_t* path, const wchar_t* format);
+    // The window's client area; false for a null or destroyed window.
+    bool SavePic(HWND wnd, const wchar_t* path, const wchar_t* format);
+    // The source file converted to the format, at its own size.
+    bool SavePic(const wchar_t* source, const wchar_t* path, const wchar_t* format);
+    // The source file scaled: by `percent` when it is above 0 (width and
+    // height ignored), else to width x height, where a 0 keeps the aspect
+    // ratio from the other (sizes truncated towards zero). Saved as 32-bit
+    // ARGB to `target`, or over the source when `target` is null, in
+    // `format`, or JPEG when it is null. False, with the files untouched,
+    // when the new size has no pixels.
+    bool Zoom(const wchar_t* source, float percent, int width, int height, const wchar_t* target,
+              const wchar_t* format);
+
 private:
+    // Saves the image to a file or stream with the encoder of "image/" +
+    // format; false when there is none or the save fails.
+    static bool SaveImage(GpImage* image, const wchar_t* path, const wchar_t* format);
+    static bool SaveImage(GpImage* image, IStream* stream, const wchar_t* format);
+    // The GDI bitmap (selected into no device context) saved to the file.
+    static bool SaveBitmap(HBITMAP bitmap, const wchar_t* path, const wchar_t* format);
+
     // A newly decoded image of the resource (low 16 bits of id, type), or
     // null; the caller disposes of it.
     GpImage* LoadPngFromRes(int id, const wchar_t* type);
