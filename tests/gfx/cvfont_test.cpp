@@ -29,14 +29,8 @@ std::wstring FontsDir() { return cvtest::SpecialFolder(CSIDL_FONTS); }
 // Dark pixels left by drawing `text` in black on white with `font`.
 int InkOf(HFONT font, const wchar_t* text)
 {
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = 200;
-    bi.bmiHeader.biHeight = -40;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    CvBitmap bmp(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    CvBitmap bmp(cvtest::NewDib32(200, 40, &bits));
     CvMemDC dc(CreateCompatibleDC(nullptr));
     if (!bmp || !dc) return -1;
     HGDIOBJ oldBmp = SelectObject(dc.get(), bmp.get());

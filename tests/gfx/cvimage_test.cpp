@@ -25,13 +25,7 @@ class Canvas {
 public:
     Canvas(int w, int h, Rgb fill = kBack) : w_(w), h_(h)
     {
-        BITMAPINFO bi = {};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bmp_.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits_, nullptr, 0));
+        bmp_.reset(cvtest::NewDib32(w, h, &bits_));
         dc_.reset(CreateCompatibleDC(nullptr));
         old_ = SelectObject(dc_.get(), bmp_.get());
         for (int i = 0; i < w * h; ++i) static_cast<DWORD*>(bits_)[i] = fill;

@@ -128,14 +128,8 @@ class Dib {
 public:
     Dib(int w, int h, const PixelFn& fn) : w_(w), h_(h)
     {
-        BITMAPINFO bi = {};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
         void* bits = nullptr;
-        bmp_.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        bmp_.reset(cvtest::NewDib32(w, h, &bits));
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) static_cast<DWORD*>(bits)[y * w + x] = fn(x, y);
         dc_.reset(CreateCompatibleDC(nullptr));

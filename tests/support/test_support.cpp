@@ -164,6 +164,17 @@ std::string ReadFileBytes(const std::wstring& path)
     return bytes;
 }
 
+HBITMAP NewDib32(int w, int h, void** bits)
+{
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;  // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    return CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
 std::string Gzip(const std::string& data)
 {
     z_stream zs = {};

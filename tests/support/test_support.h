@@ -49,6 +49,10 @@ std::wstring EnvVar(const wchar_t* name);
 // The whole content of a file; empty when it cannot be read.
 std::string ReadFileBytes(const std::wstring& path);
 
+// A 32-bit top-down DIB section of w x h pixels; *bits receives its pixels
+// (0x00RRGGBB each, rows from the top). Null when it cannot be made.
+HBITMAP NewDib32(int w, int h, void** bits);
+
 // `data` as one gzip member.
 std::string Gzip(const std::string& data);
 

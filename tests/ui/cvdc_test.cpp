@@ -15,13 +15,7 @@ class DibTarget {
 public:
     DibTarget(int w, int h) : w_(w), h_(h)
     {
-        BITMAPINFO bi = {};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bmp_.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0));
+        bmp_.reset(cvtest::NewDib32(w, h, reinterpret_cast<void**>(&bits_)));
         dc_.reset(CreateCompatibleDC(nullptr));
         old_ = SelectObject(dc_.get(), bmp_.get());
         Clear();
