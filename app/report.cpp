@@ -79,12 +79,7 @@ DWORD WINAPI ReportThread(LPVOID param)
                        static_cast<int>(GetTickCount()));
     body.resize(n > 0 ? static_cast<size_t>(n) : 0);
 
-    int bytes = WideCharToMultiByte(CP_THREAD_ACP, 0, body.c_str(), static_cast<int>(body.size()), nullptr, 0,
-                                    nullptr, nullptr);
-    std::string data(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
-    if (bytes > 0)
-        WideCharToMultiByte(CP_THREAD_ACP, 0, body.c_str(), static_cast<int>(body.size()), &data[0], bytes, nullptr,
-                            nullptr);
+    std::string data = CvToThreadAnsi(body);
     char response[500] = {};
     CCvNet::Instance().Post(block->endpoint, data.data(), static_cast<int>(data.size()), response, sizeof(response),
                             80);

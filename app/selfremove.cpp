@@ -10,6 +10,7 @@
 #include "app/report.h"
 #include "app/uninstaller.h"
 #include "base/cvhandle.h"
+#include "base/cvstr.h"
 #include "shell/folders.h"
 
 namespace {
@@ -53,12 +54,7 @@ void CCvUninstaller::DeleteSelf()
     text += L"del %0";
 
     // 5. In the thread's ANSI code page, all of it.
-    int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-    std::string bytes(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n, nullptr,
-                            nullptr);
+    std::string bytes = CvToThreadAnsi(text);
     fwrite(bytes.data(), 1, bytes.size(), script.get());
     script.reset();
 

@@ -7,6 +7,7 @@
 #include "base/cvhandle.h"
 #include "base/cvreg.h"
 #include "base/cvsharemem.h"
+#include "base/cvstr.h"
 #include "shell/folders.h"
 #include "sys/cvos.h"
 
@@ -89,12 +90,8 @@ namespace {
 // Appends one line, converted to the thread's ANSI code page, in one write.
 void AppendLine(FILE* file, const wchar_t* text)
 {
-    std::wstring line = LogLine(text);
-    int n = WideCharToMultiByte(CP_THREAD_ACP, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return;
-    std::string bytes(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, 0, line.c_str(), -1, &bytes[0], n, nullptr, nullptr);
-    fwrite(bytes.data(), 1, strlen(bytes.c_str()), file);  // up to the first NUL
+    std::string bytes = CvToThreadAnsi(LogLine(text));
+    fwrite(bytes.data(), 1, bytes.size(), file);
 }
 
 }  // namespace

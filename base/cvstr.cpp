@@ -1,5 +1,7 @@
 #include "base/cvstr.h"
 
+#include <windows.h>
+
 #include <cstring>
 
 bool CvStrCopy(wchar_t* dst, size_t cap, const wchar_t* src)
@@ -24,4 +26,15 @@ bool CvStrAppend(wchar_t* dst, size_t cap, const wchar_t* src)
     if (add >= cap - have) return false;
     memcpy(dst + have, src, (add + 1) * sizeof(wchar_t));
     return true;
+}
+
+std::string CvToThreadAnsi(const std::wstring& text)
+{
+    if (text.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                nullptr);
+    if (n <= 0) return std::string();
+    std::string bytes(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
+    return bytes;
 }

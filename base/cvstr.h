@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cwchar>
+#include <string>
 
 // Copies src into dst (capacity cap, in characters). Returns true when all of
 // src fit; otherwise dst holds as much as fits and the result is false.
@@ -11,6 +12,11 @@ bool CvStrCopy(wchar_t* dst, size_t cap, const wchar_t* src);
 // Appends src to the string in dst. Returns false (leaving dst as it was)
 // when the result would not fit.
 bool CvStrAppend(wchar_t* dst, size_t cap, const wchar_t* src);
+
+// The text in the calling thread's ANSI code page (characters it cannot hold
+// become its default character), as the logger, the reports and the removal
+// script write it.
+std::string CvToThreadAnsi(const std::wstring& text);
 
 // Length of a string kept in a fixed field that may lack its terminator.
 inline size_t CvFieldLen(const wchar_t* field, size_t cap) { return wcsnlen(field, cap); }

@@ -20,6 +20,7 @@
 #include "base/cvhandle.h"
 #include "base/cvres.h"
 #include "base/cvsharemem.h"
+#include "probe_hex.h"
 
 namespace {
 
@@ -28,17 +29,7 @@ const unsigned char kFill = 0xEE;   // "untouched" in the areas handed out
 const unsigned char kCanary = 0xCD;
 const size_t kCanaryBytes = 16;
 
-std::string Hex(const void* data, size_t size)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    auto* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < size; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
+using probe::Hex;
 
 std::vector<unsigned char> Unhex(const wchar_t* hex)
 {

@@ -3,24 +3,13 @@
 #include <map>
 #include <string>
 
+#include "probe_hex.h"
 #include "support/test_support.h"
 
 namespace probe {
 
 inline std::wstring Program() { return cvtest::BinDir() + L"base_probe.exe"; }
 
-inline std::string Hex(const void* data, size_t size)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    auto* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < size; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
-inline std::string Hex(const std::string& bytes) { return Hex(bytes.data(), bytes.size()); }
 
 struct Result {
     unsigned long exitCode = 0;
