@@ -1,17 +1,4 @@
-# Cross-compiling to 32-bit Windows with MinGW-w64 (posix thread model).
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows (PE32): the product, Uninstall.exe.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(CV_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${CV_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${CV_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${CV_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${CV_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Binaries must run without any MinGW DLL beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

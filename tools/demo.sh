@@ -2,30 +2,48 @@
 # The demo: a sample product, installed into a fresh Wine prefix of its own,
 # and what the uninstaller will find there.
 #
-#   tools/demo.sh BUILD_DIR        (make demo: tools/demo.sh build)
+#   tools/demo.sh [ARCH]        (make demo [ARCH=...])
 #
-# The prefix is BUILD_DIR/demo/prefix, made anew on every run; its
-# wineserver is stopped at the end, whatever the outcome.
+# It uses the 32-bit build (the product) where the host runs 32-bit code and
+# the 64-bit build otherwise (tools/host-arches.sh), and says which; ARCH
+# chooses. The build is made first. The prefix is build/ARCH/demo/prefix,
+# made anew on every run; its wineserver is stopped at the end, whatever the
+# outcome.
 set -euo pipefail
 
-[ $# -eq 1 ] || { echo "usage: tools/demo.sh BUILD_DIR" >&2; exit 2; }
-build=$1
+[ $# -le 1 ] || { echo "usage: tools/demo.sh [i686|x86_64]" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
+if [ $# -eq 1 ]; then
+  arch=$1
+  echo "demo: the $arch build (asked for)"
+elif "$here/host-arches.sh" 2>/tmp/cv-demo-host.$$ | grep -qw i686; then
+  arch=i686
+  echo "demo: the 32-bit build (i686), the product as shipped"
+  rm -f /tmp/cv-demo-host.$$
+else
+  arch=x86_64
+  echo "demo: the 64-bit build (x86_64); $(sed 's/^host: //' /tmp/cv-demo-host.$$)"
+  rm -f /tmp/cv-demo-host.$$
+fi
+case "$arch" in i686|x86_64) ;; *) echo "demo: ARCH must be i686 or x86_64" >&2; exit 2 ;; esac
+"$here/build.sh" "$arch"
+
+build=$(cd "$here/.." && pwd)/build/$arch
 bin=$build/bin
 demo=$build/demo
 prefix=$demo/prefix
-[ -f "$bin/cvpack.exe" ] || { echo "demo: $bin/cvpack.exe is not built (make build)" >&2; exit 1; }
+[ -f "$bin/cvpack.exe" ] || { echo "demo: $bin/cvpack.exe is not built" >&2; exit 1; }
 
 # A wineserver left by an interrupted run goes before its prefix does.
-if [ -d "$prefix" ]; then "$here/wine-run.sh" --prefix "$prefix" --shutdown; fi
+if [ -d "$prefix" ]; then "$here/wine-run.sh" --arch "$arch" --prefix "$prefix" --shutdown; fi
 rm -rf "$demo"
-trap '"$here/wine-run.sh" --prefix "$prefix" --shutdown' EXIT
+trap '"$here/wine-run.sh" --arch "$arch" --prefix "$prefix" --shutdown' EXIT
 
-wr() { "$here/wine-run.sh" --prefix "$prefix" "$@" | tr -d '\r'; }
+wr() { "$here/wine-run.sh" --arch "$arch" --prefix "$prefix" "$@" | tr -d '\r'; }
 section() { printf '\n== %s\n' "$*"; }
 
 section "Staging the product in $prefix (a new prefix takes a few seconds)"
-staged=$("$here/stage-product.sh" "$prefix" "$bin")
+staged=$("$here/stage-product.sh" "$prefix" "$bin" "$arch")
 eval "$staged"
 
 section "Installation folder $CV_INSTALL_DIR"
@@ -38,8 +56,8 @@ section "Installation folder $CV_INSTALL_DIR"
   fi
 done)
 
-section "Registry (32-bit view)"
-wr reg.exe query "$CV_UNINSTALL_KEY" /reg:32 | sed '/^$/d'
+section "Registry ($CV_REG_VIEW view)"
+wr reg.exe query "$CV_UNINSTALL_KEY" "$CV_REG_VIEW" | sed '/^$/d'
 
 section "Shortcuts"
 for lnk in "$CV_STARTMENU_LNK" "$CV_DESKTOP_LNK"; do

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine, in a prefix owned by the build tree.
 #
-#   wine-run.sh --prefix DIR [--display] PROGRAM [ARGS...]
+#   wine-run.sh [--arch i686|x86_64] --prefix DIR [--display] PROGRAM [ARGS...]
 #   wine-run.sh --prefix DIR --shutdown
 #
-# The prefix (64-bit, so our 32-bit programs run under WOW64) is created once
-# per build tree. A wineserver is kept running for the whole test run, so a
+# The prefix (64-bit, so 32-bit programs run under WOW64) is created once
+# per build tree. --arch names the bitness of the programs the prefix runs:
+# x86_64 (the default) starts them with Wine's 64-bit loader directly, so
+# nothing here ever starts a 32-bit Linux program, which some hosts cannot
+# run at all; i686 goes through the `wine` front end, which takes the 32-bit
+# loader. A wineserver is kept running for the whole test run, so a
 # program starts in tens of milliseconds. Programs get a private Xvfb
 # display, started on first use: Wine's desktop process serves every program
 # of a wineserver session and keeps the display of the first program that
@@ -15,9 +19,10 @@
 # and the display. The exit code is the program's own.
 set -euo pipefail
 
-prefix="" display=${CV_DISPLAY:-1} shutdown=0
+prefix="" display=${CV_DISPLAY:-1} shutdown=0 arch=x86_64
 while [ $# -gt 0 ]; do
   case "$1" in
+    --arch) arch=$2; shift 2 ;;
     --prefix) prefix=$2; shift 2 ;;
     --display) display=1; shift ;;
     --shutdown) shutdown=1; shift ;;
@@ -26,6 +31,11 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$prefix" ] || { echo "wine-run.sh: --prefix is required" >&2; exit 2; }
+case "$arch" in
+  x86_64) WINE=/usr/lib/wine/wine64; export WINELOADER=$WINE ;;
+  i686) WINE=wine ;;
+  *) echo "wine-run.sh: --arch must be i686 or x86_64" >&2; exit 2 ;;
+esac
 prefix=$(realpath -m "$prefix")
 state=$prefix.state
 mkdir -p "$state"
@@ -63,19 +73,22 @@ flock 9
 if [ ! -f "$state/ready" ]; then
   rm -rf "$prefix"
   unset DISPLAY
-  wineboot -i >"$state/wineboot.log" 2>&1 9>&-
+  "$WINE" wineboot -i >"$state/wineboot.log" 2>&1 9>&-
   # Font faces the program asks for, mapped to installed fonts; written in
-  # both registry views.
+  # both registry views (the 32-bit view is the Wow6432Node key, written by
+  # the 64-bit regedit, so no 32-bit program is needed for it).
+  subst=('"Microsoft Sans Serif"="Liberation Sans"'
+    '"MS Sans Serif"="Liberation Sans"'
+    '"SimSun"="WenQuanYi Micro Hei"'
+    '"宋体"="WenQuanYi Micro Hei"'
+    '"Microsoft YaHei"="WenQuanYi Micro Hei"'
+    '"微软雅黑"="WenQuanYi Micro Hei"')
   printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-    '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' \
-    '"Microsoft Sans Serif"="Liberation Sans"' \
-    '"MS Sans Serif"="Liberation Sans"' \
-    '"SimSun"="WenQuanYi Micro Hei"' \
-    '"宋体"="WenQuanYi Micro Hei"' \
-    '"Microsoft YaHei"="WenQuanYi Micro Hei"' \
-    '"微软雅黑"="WenQuanYi Micro Hei"' '' | iconv -f UTF-8 -t UTF-16 >"$state/fonts.reg"
-  wine regedit /S "$(winepath -w "$state/fonts.reg")" >>"$state/wineboot.log" 2>&1 9>&-
-  wine 'C:\windows\syswow64\regedit.exe' /S "$(winepath -w "$state/fonts.reg")" >>"$state/wineboot.log" 2>&1 9>&-
+    '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' "${subst[@]}" '' \
+    '[HKEY_LOCAL_MACHINE\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' "${subst[@]}" '' |
+    iconv -f UTF-8 -t UTF-16 >"$state/fonts.reg"
+  reg_file=$state/fonts.reg  # as a Windows path: drive Z: is the Unix root
+  "$WINE" regedit /S "Z:${reg_file//\//\\}" >>"$state/wineboot.log" 2>&1 9>&-
   wineserver -w
   # Wine links the profile's Desktop, Documents, Music... all to the home
   # folder; real folders of their own make the profile behave like Windows.
@@ -108,6 +121,6 @@ exec 9>&-
 out=$(mktemp "$state/out.XXXXXX")
 trap 'rm -f "$out"' EXIT
 status=0
-wine "$@" >"$out" 2>&1 </dev/null || status=$?
+"$WINE" "$@" >"$out" 2>&1 </dev/null || status=$?
 cat "$out"
 exit $status

@@ -9,6 +9,7 @@
 #include "base/cvhandle.h"
 #include "engine_access.h"
 #include "shell/folders.h"
+#include "support/bitness.h"
 #include "support/test_support.h"
 
 using cvtest::Exists;
@@ -163,7 +164,9 @@ TEST(DelDir, PathsBeyondTheBufferAreSkippedNotOverrun)
     cvtest::RemoveTree(L"\\\\?\\" + base);
 }
 
-TEST(ClearReg, DeletesTheProductKeyInThe32BitViewOnly)
+// The key goes from the process's own view: the 32-bit view for the product
+// (a 32-bit program on 64-bit Windows), the 64-bit view for a 64-bit build.
+TEST(ClearReg, DeletesTheProductKeyInTheProcesssOwnViewOnly)
 {
     const std::wstring root = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
     const std::wstring name = L"cvTestProduct-" + std::to_wstring(GetCurrentProcessId());
@@ -177,14 +180,16 @@ TEST(ClearReg, DeletesTheProductKeyInThe32BitViewOnly)
         return RegOpenKeyExW(HKEY_LOCAL_MACHINE, (root + sub).c_str(), 0, KEY_READ | view, key.put()) ==
                ERROR_SUCCESS;
     };
+    const REGSAM own = cvtest::kDefaultView, other = cvtest::kOtherView;
     ASSERT_TRUE(create(name, 0));
-    ASSERT_TRUE(create(name, KEY_WOW64_64KEY));
+    ASSERT_TRUE(exists(name, own));
+    ASSERT_TRUE(create(name, other));
     ASSERT_TRUE(create(name + L"-nested\\child", 0));
 
     CCvUninstaller engine;
     EXPECT_EQ(engine.ClearReg(name.c_str()), 1);
-    EXPECT_FALSE(exists(name, KEY_WOW64_32KEY));
-    EXPECT_TRUE(exists(name, KEY_WOW64_64KEY));  // another view's key is another product's
+    EXPECT_FALSE(exists(name, own));
+    EXPECT_TRUE(exists(name, other));  // another view's key is another product's
 
     // A key with subkeys is not removed; empty names never touch Uninstall.
     EXPECT_EQ(engine.ClearReg((name + L"-nested").c_str()), 1);
@@ -196,7 +201,7 @@ TEST(ClearReg, DeletesTheProductKeyInThe32BitViewOnly)
 
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (root + name + L"-nested\\child").c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (root + name + L"-nested").c_str());
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (root + name).c_str(), KEY_WOW64_64KEY, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (root + name).c_str(), other, 0);
 }
 
 class DelShortcutTest : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include "base/cvhandle.h"
 #include "base/cvlog.h"
 #include "base/cvsharemem.h"
+#include "support/bitness.h"
 #include "support/test_support.h"
 
 namespace {
@@ -20,9 +21,15 @@ std::wstring TodaysLog()
 }
 
 
-// The machine-wide switch in one registry view; removed again at the end.
+// The machine-wide switch in one registry view; removed at the start (a run
+// that was cut short may have left it) and again at the end.
 class Switch {
 public:
+    Switch()
+    {
+        Clear(KEY_WOW64_32KEY);
+        Clear(KEY_WOW64_64KEY);
+    }
     ~Switch()
     {
         Clear(KEY_WOW64_32KEY);
@@ -66,9 +73,9 @@ TEST(CvLog, TheSwitchIsExactlyTheText1)
     } cases[] = {{L"1", true}, {L"0", false}, {L"01", false}, {L"1 ", false}, {L"true", false}, {nullptr, false}};
     for (const Case& c : cases) {
         if (c.value)
-            sw.Set(KEY_WOW64_32KEY, c.value);
+            sw.Set(cvtest::kDefaultView, c.value);
         else
-            sw.Clear(KEY_WOW64_32KEY);
+            sw.Clear(cvtest::kDefaultView);
         std::wstring m = Marker(c.value ? c.value : L"(none)");
         log.WriteLog(m.c_str());
         EXPECT_EQ(Logged(m), c.logs) << cvtest::Narrow(m);
@@ -78,7 +85,9 @@ TEST(CvLog, TheSwitchIsExactlyTheText1)
     }
 }
 
-TEST(CvLog, The32BitViewDecidesWhenItHasTheValue)
+// A 32-bit process reads its own (32-bit) view first and the 64-bit view only
+// when its own has no value; a 64-bit process reads the 64-bit view alone.
+TEST(CvLog, TheProcesssOwnViewDecidesWhenItHasTheValue)
 {
     Switch sw;
     CCvLog::Instance().ForceLog(false);
@@ -90,7 +99,13 @@ TEST(CvLog, The32BitViewDecidesWhenItHasTheValue)
     sw.Set(KEY_WOW64_32KEY, L"0");
     m = Marker(L"32 says 0");
     WriteLog(m.c_str());
-    EXPECT_FALSE(Logged(m));
+    EXPECT_EQ(Logged(m), cvtest::kIs64BitProcess);
+
+    sw.Clear(KEY_WOW64_64KEY);
+    sw.Set(KEY_WOW64_32KEY, L"1");
+    m = Marker(L"32 only");
+    WriteLog(m.c_str());
+    EXPECT_EQ(Logged(m), !cvtest::kIs64BitProcess);
 }
 
 TEST(CvLog, ForcedLoggingNeedsNoSwitch)

@@ -5,16 +5,24 @@
 #include <string>
 
 #include "base/cvhandle.h"
+#include "support/bitness.h"
 #include "support/test_support.h"
 
-TEST(Bench, ProgramsRunAs32BitUnderWow64)
+// The prefix is 64-bit Windows: a 32-bit build runs under WOW64, a 64-bit
+// build natively; both see a WOW64 system folder and both Program Files.
+TEST(Bench, ProgramsRunWithTheirOwnBitnessOn64BitWindows)
 {
     BOOL wow64 = FALSE;
     ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
-    EXPECT_TRUE(wow64);
-    EXPECT_EQ(sizeof(void*), 4u);
+    EXPECT_EQ(wow64 != FALSE, !cvtest::kIs64BitProcess);
+    SYSTEM_INFO info = {};
+    GetNativeSystemInfo(&info);
+    EXPECT_EQ(info.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_AMD64);
     wchar_t wow[MAX_PATH];
     EXPECT_GT(GetSystemWow64DirectoryW(wow, MAX_PATH), 0u);
+    wchar_t x86[MAX_PATH], native[MAX_PATH];
+    EXPECT_GT(GetEnvironmentVariableW(L"ProgramFiles(x86)", x86, MAX_PATH), 0u);
+    EXPECT_GT(GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH), 0u);
 }
 
 TEST(Bench, FontFacesOfTheProgramResolveToInstalledFonts)

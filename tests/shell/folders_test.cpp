@@ -4,6 +4,7 @@
 #include <string>
 
 #include "shell/folders.h"
+#include "support/bitness.h"
 #include "support/test_support.h"
 
 
@@ -83,6 +84,16 @@ TEST(Folders, SpecialFoldersHaveNoTrailingBackslash)
         EXPECT_STREQ(path, want);
         EXPECT_NE(path[wcslen(path) - 1], L'\\');
     }
+}
+
+// A 32-bit program on 64-bit Windows is given the x86 folder, a 64-bit one
+// the native folder.
+TEST(Folders, ProgramFilesFollowsTheProcesssBitness)
+{
+    wchar_t path[MAX_PATH];
+    ASSERT_TRUE(GetProgramFilePath(path));
+    EXPECT_EQ(Lower(path), Lower(cvtest::kIs64BitProcess ? Env(L"ProgramW6432") : Env(L"ProgramFiles(x86)")));
+    EXPECT_EQ(Lower(path), cvtest::kIs64BitProcess ? L"c:\\program files" : L"c:\\program files (x86)");
 }
 
 TEST(Folders, DesktopIsThePublicOne)

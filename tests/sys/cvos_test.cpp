@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/cvhandle.h"
+#include "support/bitness.h"
 #include "support/test_support.h"
 #include "sys/cvos.h"
 
@@ -237,14 +238,26 @@ TEST(CvOs, VersionAnswersFollowTheReportedVersion)
 
 TEST(CvOs, Wow64AndFileSystemRedirection)
 {
-    // A 32-bit build on the bench's 64-bit prefix.
-    ASSERT_EQ(isWow64(), 1);
+    // The bench's prefix is 64-bit Windows: a 32-bit build runs under WOW64,
+    // a 64-bit build natively.
+    ASSERT_EQ(isWow64(), cvtest::kIs64BitProcess ? 0 : 1);
+    const std::wstring kernel32 = SystemKernel32();
+    void* old = nullptr;
+
+    if (cvtest::kIs64BitProcess) {
+        // Nothing is redirected for a 64-bit process, and the switches
+        // change nothing.
+        ASSERT_EQ(PeMachine(kernel32), IMAGE_FILE_MACHINE_AMD64);
+        DisableFsRedirection(&old);
+        EXPECT_EQ(PeMachine(kernel32), IMAGE_FILE_MACHINE_AMD64);
+        RevertFsRedirection(&old);
+        EXPECT_EQ(PeMachine(kernel32), IMAGE_FILE_MACHINE_AMD64);
+        return;
+    }
 
     // system32 is redirected to SysWOW64 for this process: the kernel32 there
     // is the 32-bit one. With redirection off it is the 64-bit one.
-    const std::wstring kernel32 = SystemKernel32();
     ASSERT_EQ(PeMachine(kernel32), IMAGE_FILE_MACHINE_I386);
-    void* old = nullptr;
     DisableFsRedirection(&old);
     EXPECT_EQ(PeMachine(kernel32), IMAGE_FILE_MACHINE_AMD64);
 
