@@ -27,7 +27,6 @@ struct ReportBlock {
 static_assert(sizeof(ReportBlock) == 660, "report block layout");
 
 const wchar_t kUidKey[] = L"SOFTWARE\\Corvane";
-constexpr size_t kUidLength = 20;
 constexpr size_t kEncodedRoom = 1024;  // encoded text and its terminator
 
 bool Unreserved(unsigned char c)
@@ -36,10 +35,58 @@ bool Unreserved(unsigned char c)
     return c != 0 && strchr("!'()*-./:_~%", c) != nullptr;
 }
 
+// An id of the form this program writes: "CV", the tick count (eight digits
+// or more, with a sign when it did not fit an int), then two groups of five
+// digits: 20 to 23 characters. A fresh id has 20 only while the tick count is
+// below 100,000,000, so a machine that has run for more than a day writes
+// longer ones, and those must be kept as well.
+bool WellFormedUid(const wchar_t* id)
+{
+    size_t n = wcslen(id);
+    if (n < 20 || n > 23 || id[0] != L'C' || id[1] != L'V') return false;
+    for (size_t i = 2; i < n; ++i) {
+        if (id[i] >= L'0' && id[i] <= L'9') continue;
+        if (i == 2 && id[i] == L'-') continue;
+        return false;
+    }
+    return true;
+}
+
+#ifdef CV_BENCH_HOOKS
+// Bench and demo builds only: the environment may move the built-in server
+// and home page to a server that a test started on a port of its choosing.
+// Release builds have no such switch.
+const wchar_t* FromEnvironment(const wchar_t* name, const wchar_t* suffix, std::wstring* storage)
+{
+    wchar_t value[200];
+    DWORD n = GetEnvironmentVariableW(name, value, 200);
+    if (n == 0 || n >= 200) return nullptr;
+    *storage = std::wstring(value) + suffix;
+    return storage->c_str();
+}
+#endif
+
 }  // namespace
 
-const wchar_t* CvReportEndpoint() { return CV_REPORT_SERVER L"/api/report.asp"; }
-const wchar_t* CvHomePage() { return CV_HOME_PAGE; }
+const wchar_t* CvReportEndpoint()
+{
+#ifdef CV_BENCH_HOOKS
+    static std::wstring storage;
+    static const wchar_t* moved = FromEnvironment(L"CV_REPORT_SERVER", L"/api/report.asp", &storage);
+    if (moved) return moved;
+#endif
+    return CV_REPORT_SERVER L"/api/report.asp";
+}
+
+const wchar_t* CvHomePage()
+{
+#ifdef CV_BENCH_HOOKS
+    static std::wstring storage;
+    static const wchar_t* moved = FromEnvironment(L"CV_HOME_PAGE", L"", &storage);
+    if (moved) return moved;
+#endif
+    return CV_HOME_PAGE;
+}
 
 void DoReport(const wchar_t* endpoint, const wchar_t* type, const wchar_t* value)
 {
@@ -107,7 +154,7 @@ void CreateUID(wchar_t* buffer, int persist)
         wchar_t stored[50] = {};
         DWORD size = 30 * sizeof(wchar_t);
         LONG r = RegQueryValueExW(key.get(), L"UID", nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size);
-        if (r == ERROR_SUCCESS && wcslen(stored) == kUidLength) {
+        if (r == ERROR_SUCCESS && WellFormedUid(stored)) {
             CvStrCopy(result, stored);
         } else {
             RegSetValueExW(key.get(), L"UID", 0, REG_SZ, reinterpret_cast<const BYTE*>(fresh),

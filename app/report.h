@@ -6,9 +6,11 @@
 #include <cstddef>
 
 // The maker's report endpoint (a build setting: CV_REPORT_SERVER, followed
-// by the fixed path "/api/report.asp").
+// by the fixed path "/api/report.asp"). Builds made with CV_BENCH_HOOKS take
+// the server from the environment variable CV_REPORT_SERVER when it is set.
 const wchar_t* CvReportEndpoint();
-// The maker's home page (a build setting: CV_HOME_PAGE).
+// The maker's home page (a build setting: CV_HOME_PAGE; with CV_BENCH_HOOKS,
+// the environment variable of that name when set).
 const wchar_t* CvHomePage();
 
 // Sends "type=<type>&value=<value, URL-encoded>&uuid=<user id>&sign=<ticks>"
@@ -21,8 +23,9 @@ void DoReport(const wchar_t* endpoint, const wchar_t* type, const wchar_t* value
 DWORD WINAPI ReportThread(LPVOID block);
 
 // A user id "CV%08d%05d%05d" into `buffer` (at least 24 characters). With
-// `persist`, the id kept under HKCU\SOFTWARE\Corvane "UID" when it has 20
-// characters, else a fresh one that is stored there.
+// `persist`, the id kept under HKCU\SOFTWARE\Corvane "UID" when it has the
+// form this function writes ("CV", an optional sign and digits, 20 to 23
+// characters), else a fresh one that is stored there.
 void CreateUID(wchar_t* buffer, int persist);
 
 // Percent-encodes the UTF-8 bytes of `text` in place, leaving letters,

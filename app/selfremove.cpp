@@ -49,7 +49,11 @@ void CCvUninstaller::DeleteSelf()
     exe[MAX_PATH - 1] = L'\0';
     bool removeFolder =
         header.installDir[0] && PathFileExistsW(header.installDir) && !CvIsProtectedTree(header.installDir);
-    std::wstring text = L"@ echo off\r\ntaskkill /im Uninstall.exe /f\r\ndel \"" + ForBatch(exe) + L"\"\r\n";
+    // The script ends this process by its id, not every process that happens
+    // to carry the same image name (another product's uninstaller may be in
+    // the middle of its own work).
+    std::wstring text = L"@ echo off\r\ntaskkill /pid " + std::to_wstring(GetCurrentProcessId()) +
+                        L" /f\r\ndel \"" + ForBatch(exe) + L"\"\r\n";
     if (removeFolder) text += L"rd /S /Q \"" + ForBatch(header.installDir) + L"\"\r\n";
     text += L"del %0";
 
@@ -58,7 +62,21 @@ void CCvUninstaller::DeleteSelf()
     fwrite(bytes.data(), 1, bytes.size(), script.get());
     script.reset();
 
-    // 6-7. Started hidden from c:\, and this process ends at once.
-    ShellExecuteW(nullptr, L"open", L"c:\\clear.bat", nullptr, L"c:\\", SW_HIDE);
+    // 6-7. Started hidden from c:\, and this process ends at once. The script's
+    // process is given a handle to this one: while it holds it, the system
+    // cannot hand this process id to another process, so "taskkill /pid"
+    // can only ever reach this uninstaller.
+    SHELLEXECUTEINFOW run = {};
+    run.cbSize = sizeof(run);
+    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    run.lpVerb = L"open";
+    run.lpFile = L"c:\\clear.bat";
+    run.lpDirectory = L"c:\\";
+    run.nShow = SW_HIDE;
+    if (ShellExecuteExW(&run) && run.hProcess) {
+        HANDLE self = nullptr;
+        DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), run.hProcess, &self, SYNCHRONIZE, FALSE, 0);
+        CloseHandle(run.hProcess);
+    }
     ExitProcess(0);
 }

@@ -9,6 +9,7 @@
 #include "base/cvhandle.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
+#include "support/threads.h"
 
 using cvtest::HttpRequest;
 using cvtest::HttpServer;
@@ -53,8 +54,30 @@ std::wstring StoredUid()
     return value;
 }
 
+// The account's stored id as it was before a test, put back after it: the
+// prefix outlives the run, and an id left by a cut-short run must not be the
+// next run's starting point either.
+class SavedUid {
+public:
+    SavedUid() : had_(!StoredUid().empty()), value_(StoredUid()) {}
+    ~SavedUid() { SetUid(had_ ? value_.c_str() : nullptr); }
+
+private:
+    bool had_;
+    std::wstring value_;
+};
+
+// "CV", an optional sign and digits, 20 to 23 characters.
+bool WellFormedUid(const std::string& id)
+{
+    if (id.size() < 20 || id.size() > 23 || id.compare(0, 2, "CV") != 0) return false;
+    size_t digits = id[2] == '-' ? 3 : 2;
+    return id.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
 class ReportTest : public ::testing::Test {
 protected:
+    SavedUid savedUid;
     std::wstring Endpoint() { return server.wbase() + L"/api/report.asp"; }
     // Sends one report and returns the request the server received.
     HttpRequest Send(const wchar_t* type, const wchar_t* value)
@@ -81,8 +104,7 @@ TEST_F(ReportTest, FormFieldsAndRequest)
     EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded");
     EXPECT_EQ(r.body.rfind("type=open&value=Tovi_Uninstall&uuid=", 0), 0u) << r.body;
     auto form = Form(r.body);
-    EXPECT_EQ(form["uuid"].size(), 20u);
-    EXPECT_EQ(form["uuid"].substr(0, 2), "CV");
+    EXPECT_TRUE(WellFormedUid(form["uuid"])) << form["uuid"];
     ASSERT_FALSE(form["sign"].empty());
     EXPECT_EQ(form["sign"].find_first_not_of("-0123456789"), std::string::npos);
 }
@@ -141,10 +163,13 @@ TEST_F(ReportTest, LimitsOfTypeAndValue)
     DoReport(Endpoint().c_str(), type30.c_str(), L"v");
     DoReport(nullptr, L"open", L"v");
     DoReport(Endpoint().c_str(), nullptr, L"v");
+    // A refused report starts no thread, so none can still be on its way;
+    // one that went out at once is at the server before the marker is.
+    int threads = cvtest::ThreadCount();
     std::wstring longEndpoint = Endpoint() + L"?" + std::wstring(200, L'e');
     DoReport(longEndpoint.c_str(), L"open", L"v");
+    EXPECT_LE(cvtest::ThreadCount(), threads);  // earlier reports' threads may end meanwhile
     Send(L"marker", L"last");
-    Sleep(300);  // time for a report that should not have gone out to arrive
     auto requests = server.Requests();
     ASSERT_EQ(requests.size(), before + 1);
     EXPECT_EQ(Form(requests.back().body)["type"], "marker");
@@ -154,15 +179,26 @@ TEST_F(ReportTest, TheUserIdIsKeptPerAccount)
 {
     SetUid(nullptr);
     std::string first = Form(Send(L"open", L"a").body)["uuid"];
-    EXPECT_EQ(first.size(), 20u);
+    EXPECT_TRUE(WellFormedUid(first)) << first;
     EXPECT_EQ(cvtest::Narrow(StoredUid()), first);
     EXPECT_EQ(Form(Send(L"open", L"b").body)["uuid"], first);
 
-    for (const wchar_t* bad : {L"CV1234567890123456", L"CV12345678901234567", L"CV1234567890123456789"}) {
+    // Ids of the form the program writes are kept whatever the tick count was
+    // when they were made: 20 characters below 100,000,000 ms of uptime, more
+    // after about 28 hours, and a sign past 2^31 ms.
+    for (const wchar_t* kept : {L"CV12345678000010000200", L"CV123456789000010000200", L"CV4000000000123451234",
+                                L"CV-2147483648123451234", L"CV12345678901234567890"}) {
+        SetUid(kept);
+        EXPECT_EQ(Form(Send(L"open", L"c").body)["uuid"], cvtest::Narrow(kept));
+        EXPECT_EQ(StoredUid(), kept);
+    }
+    // Anything else is replaced by a fresh id, which is stored.
+    for (const wchar_t* bad : {L"CV12345678901234567", L"CV1234567890123456789012", L"XV123456789012345678",
+                               L"CV12345678a012345678", L"CV1234-5678901234567", L"CV 2345678901234567890", L""}) {
         SetUid(bad);
-        std::string sent = Form(Send(L"open", L"c").body)["uuid"];
+        std::string sent = Form(Send(L"open", L"d").body)["uuid"];
         EXPECT_NE(sent, cvtest::Narrow(bad));
-        EXPECT_EQ(sent.size(), 20u);
+        EXPECT_TRUE(WellFormedUid(sent)) << sent;
         EXPECT_EQ(cvtest::Narrow(StoredUid()), sent);
     }
 }
@@ -171,10 +207,13 @@ TEST(CreateUID, FreshIdsHaveTheirShape)
 {
     wchar_t id[24];
     CreateUID(id, 0);
-    std::wstring s = id;
-    ASSERT_EQ(s.size(), 20u);
-    EXPECT_EQ(s.substr(0, 2), L"CV");
-    EXPECT_EQ(s.find_first_not_of(L"0123456789", 2), std::wstring::npos);
+    std::string s = cvtest::Narrow(id);
+    EXPECT_TRUE(WellFormedUid(s)) << s;
+    // The tick count, then two groups of five digits.
+    DWORD ticks = GetTickCount();
+    std::string tickPart = s.substr(2, s.size() - 12);
+    EXPECT_GE(tickPart.size(), 8u);
+    EXPECT_LE(static_cast<DWORD>(std::stoll(tickPart)) - (ticks - 60000), 60000u) << s;
 }
 
 TEST(URLEncode, TooLongTextIsLeftAlone)
@@ -201,10 +240,12 @@ TEST(ReportChild, DISABLED_TwoReportsAtOnce)
 {
     HttpServer server;
     std::wstring endpoint = server.wbase() + L"/api/report.asp";
+    int threads = cvtest::ThreadCount();
     DoReport(endpoint.c_str(), L"open", L"first");
     DoReport(endpoint.c_str(), L"uninstall", L"second");
     auto requests = server.WaitForRequests(2);
-    Sleep(300);
+    // Once both report threads have ended, nothing more can arrive.
+    ASSERT_TRUE(cvtest::WaitForThreads(threads)) << cvtest::ThreadCount() << " threads, " << threads << " before";
     requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     std::multiset<std::string> types;

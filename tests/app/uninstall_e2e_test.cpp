@@ -11,6 +11,7 @@
 #include "base/cvhandle.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
+#include "support/threads.h"
 
 using cvtest::Exists;
 using cvtest::WriteFile;
@@ -79,20 +80,21 @@ bool KeyExists(const std::wstring& key)
 
 bool WaitGone(const std::wstring& path, DWORD ms = 30000)
 {
-    for (DWORD waited = 0; waited < ms; waited += 50) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(20))
         if (!Exists(path)) return true;
-        Sleep(50);
-    }
-    return false;
+    return !Exists(path);
 }
 
-// URLs opened through the shell go to the recorder, so that opening the
-// farewell page is seen and never reaches a browser.
+// URLs opened through the shell go to a copy of the recorder under an image
+// name of this test program's own, so that opening the farewell page is seen
+// (and waited for), and never reaches a browser.
 class UrlHandler {
 public:
-    UrlHandler()
+    explicit UrlHandler(const std::wstring& folder)
+        : image(L"e2e-pages-" + std::to_wstring(GetCurrentProcessId()) + L".exe")
     {
-        std::wstring command = L"\"" + cvtest::BinDir() + L"sys_recorder.exe\" \"%1\"";
+        CopyFileW((cvtest::BinDir() + L"sys_recorder.exe").c_str(), (folder + image).c_str(), FALSE);
+        std::wstring command = L"\"" + folder + image + L"\" \"%1\"";
         for (const wchar_t* scheme : {L"http", L"https"}) {
             CvRegKey key;
             RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(scheme) + L"\\shell\\open\\command").c_str(), 0,
@@ -118,6 +120,9 @@ public:
                            static_cast<DWORD>((wcslen(slot) + 1) * 2));
         }
     }
+
+    // The recorder's image name: no other program runs one of that name.
+    const std::wstring image;
 
 private:
     wchar_t saved[2][600] = {};
@@ -186,12 +191,16 @@ protected:
         Cvpack(args);
     }
 
-    // Runs the uninstaller and waits for its script (if any) to finish.
+    // Runs the uninstaller and waits for its script (if any) to finish and
+    // for every page it opened to be recorded. Its reports go to this test's
+    // server, its home page is one of that server's addresses.
     DWORD RunUninstaller()
     {
+        SetEnvironmentVariableW(L"CV_REPORT_SERVER", reports.wbase().c_str());
+        SetEnvironmentVariableW(L"CV_HOME_PAGE", (reports.wbase() + L"/home").c_str());
         auto r = cvtest::Run(dir + L"Uninstall.exe", L"", 120000);
         EXPECT_TRUE(WaitGone(L"c:\\clear.bat")) << "the removal script did not finish";
-        Sleep(200);
+        EXPECT_TRUE(cvtest::WaitNoProcess(urls.image.c_str())) << "a page recorder did not end";
         return r.exitCode;
     }
 
@@ -206,7 +215,7 @@ protected:
 
     cvtest::ScratchDir scratch{L"e2e"};
     cvtest::HttpServer reports;
-    UrlHandler urls;
+    UrlHandler urls{scratch.path()};
     static int counter;
     std::wstring tag, name, key, dir, menu, desktopLnk, record;
 };
@@ -230,9 +239,45 @@ TEST_F(Uninstall, TheWholeRoad)
            L"--startmenu " + Quote(name) + L"--installdir " + Quote(dir) + L"--shortcut " +
            Quote(scratch / L"listed.lnk") + L"--shortcut " + Quote(scratch / L"listed.url"));
     ASSERT_TRUE(CopyFileW((cvtest::BinDir() + L"sys_recorder.exe").c_str(), (dir + L"unins000.exe").c_str(), FALSE));
-    Settings(L"http://127.0.0.1:28025/farewell?p=" + tag, L"unins000.exe", false);
+    Settings(reports.wbase() + L"/farewell?p=" + tag, L"unins000.exe", false);
+
+    // Another program of the same image name, busy with its own work: the
+    // script must end this uninstaller only.
+    cvtest::MakeDirs(scratch / L"bystander");
+    std::wstring bystander = scratch / L"bystander\\Uninstall.exe";
+    ASSERT_TRUE(CopyFileW((cvtest::BinDir() + L"sys_recorder.exe").c_str(), bystander.c_str(), FALSE));
+    std::wstring gateName = L"cvtest-e2e-gate-" + tag;
+    CvHandle gate(CreateEventW(nullptr, TRUE, FALSE, gateName.c_str()));
+    std::wstring bystanderRecord = scratch / L"bystander.txt";
+    SetEnvironmentVariableW(L"CV_RECORD_FILE", bystanderRecord.c_str());
+    SetEnvironmentVariableW(L"CV_RECORD_GATE", gateName.c_str());
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    std::wstring line = L"\"" + bystander + L"\"";
+    ASSERT_TRUE(CreateProcessW(bystander.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    CvHandle bystanderProcess(pi.hProcess);
+    CloseHandle(pi.hThread);
+    struct EndOnExit {  // a test that fails half-way leaves no program behind
+        HANDLE process;
+        ~EndOnExit()
+        {
+            if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 9);
+        }
+    } endBystander{bystanderProcess.get()};
+    SetEnvironmentVariableW(L"CV_RECORD_FILE", record.c_str());
+    SetEnvironmentVariableW(L"CV_RECORD_GATE", nullptr);
 
     EXPECT_EQ(RunUninstaller(), 0u);
+
+    // The other "Uninstall.exe" lived through it, and ends normally when let go.
+    EXPECT_EQ(WaitForSingleObject(bystanderProcess.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    SetEvent(gate.get());
+    EXPECT_EQ(WaitForSingleObject(bystanderProcess.get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD bystanderExit = 1;
+    GetExitCodeProcess(bystanderProcess.get(), &bystanderExit);
+    EXPECT_EQ(bystanderExit, 0u);
+    EXPECT_EQ(Lines(bystanderRecord).back(), "end");
 
     // The secondary uninstaller ran hidden with the silent parameters and
     // was waited for: it ended before the first file went.
@@ -250,7 +295,7 @@ TEST_F(Uninstall, TheWholeRoad)
     bool farewell = false;
     for (const std::string& l : lines)
         farewell |= l.rfind("start show=5 args=", 0) == 0 &&
-                    l.find("http://127.0.0.1:28025/farewell?p=" + cvtest::Narrow(tag)) != std::string::npos;
+                    l.find(cvtest::Narrow(reports.wbase()) + "/farewell?p=" + cvtest::Narrow(tag)) != std::string::npos;
     EXPECT_TRUE(farewell) << "farewell page not opened:\n" << Joined(lines);
 
     // The report, with the product name.
@@ -309,7 +354,7 @@ TEST_F(Uninstall, ListedEntriesWithoutSettings)
     EXPECT_FALSE(KeyExists(kUninstallRoot + key));
     EXPECT_FALSE(Exists(menu));
     // Without a settings record the maker's home page opens.
-    EXPECT_EQ(PagesOpened(Lines(record)), std::vector<std::string>{"\"http://127.0.0.1:28025/home\""});
+    EXPECT_EQ(PagesOpened(Lines(record)), std::vector<std::string>{"\"" + cvtest::Narrow(reports.wbase()) + "/home\""});
     // The script removes the uninstaller only: there is no installation
     // folder in the manifest, and the product's own files were not listed.
     EXPECT_FALSE(Exists(dir + L"Uninstall.exe"));
@@ -343,7 +388,7 @@ TEST_F(Uninstall, WholeFolderFlagWithAFileList)
 TEST_F(Uninstall, NoManifestTouchesNothing)
 {
     StageProduct();
-    Settings(L"http://127.0.0.1:28025/bye", L"missing-unins.exe", false);  // named but not there
+    Settings(reports.wbase() + L"/bye", L"missing-unins.exe", false);  // named but not there
     EXPECT_EQ(RunUninstaller(), 0u);
     std::vector<std::string> lines = Lines(record);
     // 100 at once, nothing sent; the process ends on that first 100, before
@@ -353,8 +398,9 @@ TEST_F(Uninstall, NoManifestTouchesNothing)
     EXPECT_TRUE(Exists(menu));
     EXPECT_TRUE(Exists(desktopLnk));
     EXPECT_TRUE(Exists(dir + L"readme.txt"));
-    EXPECT_TRUE(reports.WaitForRequests(1, 1000).empty());  // nothing reported
-    EXPECT_EQ(PagesOpened(lines), std::vector<std::string>{"\"http://127.0.0.1:28025/bye\""});
+    // The uninstaller has ended, and with it any report thread it had.
+    EXPECT_TRUE(reports.Requests().empty());  // nothing reported
+    EXPECT_EQ(PagesOpened(lines), std::vector<std::string>{"\"" + cvtest::Narrow(reports.wbase()) + "/bye\""});
     EXPECT_FALSE(Exists(dir + L"Uninstall.exe"));  // the script still takes the uninstaller
 }
 

@@ -6,7 +6,9 @@
 
 #include "base/cvhandle.h"
 #include "base/cvreg.h"
+#include "support/bitness.h"
 #include "support/test_support.h"
+#include "support/threads.h"
 
 namespace {
 
@@ -23,7 +25,7 @@ public:
     ~ScratchKey()
     {
         key_.reset();
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());  // the default (32-bit) view
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());  // the default view
         CvRegKey root;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | view_, root.put()) == ERROR_SUCCESS)
             RegDeleteTreeW(root.get(), path_.substr(9).c_str());
@@ -53,14 +55,18 @@ struct Counter {
 };
 void CountCall(void* c) { ++static_cast<Counter*>(c)->calls; }
 
-bool WaitFor(const std::atomic<int>& value, int atLeast, DWORD ms = 5000)
+bool WaitFor(const std::atomic<int>& value, int atLeast, DWORD ms = 10000)
 {
-    for (DWORD waited = 0; waited < ms; waited += 10) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(5)) {
         if (value.load() >= atLeast) return true;
-        Sleep(10);
     }
-    return false;
+    return value.load() >= atLeast;
 }
+
+using cvtest::ThreadCount;
+// Waits until the process is back to `count` threads: the monitors started
+// since are gone, and nothing of theirs can call back.
+using cvtest::WaitForThreads;
 
 }  // namespace
 
@@ -69,36 +75,39 @@ TEST(CvReg, ReadsStringsOfUpTo129CharactersFromEitherView)
     ScratchKey k32(L"\\read", KEY_WOW64_32KEY), k64(L"\\read", KEY_WOW64_64KEY);
     k32.Set(L"v", L"thirty-two");
     k64.Set(L"v", L"sixty-four");
-    k32.Set(L"fits", std::wstring(129, L'a'));
-    k32.Set(L"toolong", std::wstring(130, L'b'));
 
     wchar_t value[130];
+    // View 0 is the process's own view: the WOW6432Node branch for a 32-bit
+    // process, the 64-bit keys for a 64-bit one. View 1 is always 64-bit.
     EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, k32.path().c_str(), L"v", 0, value), 1);
-    EXPECT_STREQ(value, L"thirty-two");  // view 0: the WOW6432Node branch
+    EXPECT_STREQ(value, cvtest::kIs64BitProcess ? L"sixty-four" : L"thirty-two");
     EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, k32.path().c_str(), L"v", 1, value), 1);
     EXPECT_STREQ(value, L"sixty-four");
 
-    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, k32.path().c_str(), L"fits", 0, value), 1);
+    ScratchKey& own = cvtest::kIs64BitProcess ? k64 : k32;
+    own.Set(L"fits", std::wstring(129, L'a'));
+    own.Set(L"toolong", std::wstring(130, L'b'));
+    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, own.path().c_str(), L"fits", 0, value), 1);
     EXPECT_EQ(std::wstring(value), std::wstring(129, L'a'));
     wmemset(value, L'#', 130);
-    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, k32.path().c_str(), L"toolong", 0, value), 0);
-    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, k32.path().c_str(), L"missing", 0, value), 0);
-    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, (k32.path() + L"\\nokey").c_str(), L"v", 0, value), 0);
+    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, own.path().c_str(), L"toolong", 0, value), 0);
+    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, own.path().c_str(), L"missing", 0, value), 0);
+    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, (own.path() + L"\\nokey").c_str(), L"v", 0, value), 0);
 
     // 130 characters stored without a terminator fill the 260 bytes offered
     // exactly: the copy still ends inside the caller's 130 characters.
     std::wstring bare(131, L'c');  // the character after the data is no NUL either
-    RegSetValueExW(k32.get(), L"bare", 0, REG_SZ, reinterpret_cast<const BYTE*>(bare.data()), 260);
+    RegSetValueExW(own.get(), L"bare", 0, REG_SZ, reinterpret_cast<const BYTE*>(bare.data()), 260);
     wchar_t guarded[131];
     guarded[130] = L'!';
-    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, k32.path().c_str(), L"bare", 0, guarded), 1);
+    EXPECT_EQ(GetRegInfo(HKEY_LOCAL_MACHINE, own.path().c_str(), L"bare", 0, guarded), 1);
     EXPECT_EQ(guarded[130], L'!');
     EXPECT_EQ(wcslen(guarded), 129u);
 }
 
 TEST(CvReg, WritesOnlyIntoExistingKeys)
 {
-    ScratchKey k(L"\\write", KEY_WOW64_32KEY);
+    ScratchKey k(L"\\write", cvtest::kDefaultView);
     EXPECT_EQ(SetRegInfo(HKEY_LOCAL_MACHINE, k.path().c_str(), L"name", 0, L"hello"), 1);
     DWORD type = 0, size = 0;
     ASSERT_EQ(RegQueryValueExW(k.get(), L"name", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
@@ -107,10 +116,11 @@ TEST(CvReg, WritesOnlyIntoExistingKeys)
 
     std::wstring missing = k.path() + L"\\missing";
     EXPECT_EQ(SetRegInfo(HKEY_LOCAL_MACHINE, missing.c_str(), L"name", 0, L"x"), 0);
-    EXPECT_FALSE(KeyExists(missing, KEY_WOW64_32KEY));
+    EXPECT_FALSE(KeyExists(missing, cvtest::kDefaultView));
     EXPECT_EQ(SetRegInfo(HKEY_LOCAL_MACHINE, k.path().c_str(), L"name", 0, nullptr), 0);
-    // View 1 writes the 64-bit key, which does not exist.
-    EXPECT_EQ(SetRegInfo(HKEY_LOCAL_MACHINE, k.path().c_str(), L"name", 1, L"x"), 0);
+    // View 1 writes the 64-bit key: for a 32-bit process another key, which
+    // does not exist; for a 64-bit process the same key as view 0.
+    EXPECT_EQ(SetRegInfo(HKEY_LOCAL_MACHINE, k.path().c_str(), L"name", 1, L"x"), cvtest::kIs64BitProcess ? 1 : 0);
 }
 
 TEST(CvReg, AutoRunEntry)
@@ -149,11 +159,12 @@ TEST(CvReg, AutoRunEntry)
 
 TEST(CvReg, MonitorCallsBackAtOnceAndPerChangeUntilStopped)
 {
-    ScratchKey k(L"\\watch", KEY_WOW64_32KEY);
+    ScratchKey k(L"\\watch", cvtest::kDefaultView);
     Counter c;
+    int threads = ThreadCount();
     StartMonitor(HKEY_LOCAL_MACHINE, k.path().c_str(), 0, CountCall, &c);
     ASSERT_TRUE(WaitFor(c.calls, 1));  // before any change
-    Sleep(200);
+    Sleep(200);  // a quiet key: a window to see a call that should not come
     EXPECT_EQ(c.calls.load(), 1);
 
     k.Set(L"value", L"changed");
@@ -166,35 +177,35 @@ TEST(CvReg, MonitorCallsBackAtOnceAndPerChangeUntilStopped)
     ASSERT_TRUE(WaitFor(c.calls, 3));  // the subtree is watched too
 
     StopMonitor();
-    Sleep(700);  // each monitor notices within 500 ms
+    ASSERT_TRUE(WaitForThreads(threads));  // the monitor's thread has ended
     int before = c.calls.load();
     k.Set(L"value", L"after stop");
-    Sleep(700);
     EXPECT_EQ(c.calls.load(), before);
 }
 
 TEST(CvReg, StopEndsOldMonitorsEvenWhenANewOneStartsAtOnce)
 {
-    ScratchKey a(L"\\a", KEY_WOW64_32KEY), b(L"\\b", KEY_WOW64_32KEY);
+    ScratchKey a(L"\\a", cvtest::kDefaultView), b(L"\\b", cvtest::kDefaultView);
     Counter ca, cb;
+    int threads = ThreadCount();
     StartMonitor(HKEY_LOCAL_MACHINE, a.path().c_str(), 0, CountCall, &ca);
     ASSERT_TRUE(WaitFor(ca.calls, 1));
     StopMonitor();
     StartMonitor(HKEY_LOCAL_MACHINE, b.path().c_str(), 0, CountCall, &cb);
     ASSERT_TRUE(WaitFor(cb.calls, 1));
-    Sleep(700);
+    // Only the new monitor's thread is left once the old one has noticed.
+    ASSERT_TRUE(WaitForThreads(threads + 1));
     a.Set(L"v", L"1");
     b.Set(L"v", L"1");
     ASSERT_TRUE(WaitFor(cb.calls, 2));
-    Sleep(300);
     EXPECT_EQ(ca.calls.load(), 1);
     StopMonitor();
-    Sleep(600);
+    EXPECT_TRUE(WaitForThreads(threads));
 }
 
 TEST(CvReg, MonitorOnTheCallingThreadAndRefusedRequests)
 {
-    ScratchKey k(L"\\direct", KEY_WOW64_32KEY);
+    ScratchKey k(L"\\direct", cvtest::kDefaultView);
     Counter c;
     int result = -1;
     std::thread watcher(
@@ -206,10 +217,12 @@ TEST(CvReg, MonitorOnTheCallingThreadAndRefusedRequests)
     EXPECT_EQ(result, 1);
 
     EXPECT_EQ(CCvReg::Instance().MonitorReg(HKEY_LOCAL_MACHINE, (k.path() + L"\\none").c_str(), 0, CountCall, &c), 0);
+    // A path longer than the request's room starts no monitor at all.
     Counter never;
+    int threads = ThreadCount();
     std::wstring longPath = k.path() + L"\\" + std::wstring(300, L'p');
     StartMonitor(HKEY_LOCAL_MACHINE, longPath.c_str(), 0, CountCall, &never);
-    Sleep(300);
+    EXPECT_EQ(ThreadCount(), threads);
     EXPECT_EQ(never.calls.load(), 0);
 }
 
