@@ -3,6 +3,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/cvhandle.h"
 #include "base/cvreg.h"
@@ -123,9 +124,33 @@ TEST(CvReg, WritesOnlyIntoExistingKeys)
     EXPECT_EQ(SetRegInfo(HKEY_LOCAL_MACHINE, k.path().c_str(), L"name", 1, L"x"), cvtest::kIs64BitProcess ? 1 : 0);
 }
 
-TEST(CvReg, AutoRunEntry)
+const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// The machine's Run key holds no value of these tests when they start or end:
+// values that a run cut short left behind ("cvtest-<pid>") go at set-up, this
+// run's at teardown, whatever the test's outcome.
+class AutoRun : public ::testing::Test {
+protected:
+    void SetUp() override { RemoveOurs(); }
+    void TearDown() override { RemoveOurs(); }
+    static void RemoveOurs()
+    {
+        CvRegKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
+        std::vector<std::wstring> ours;
+        wchar_t name[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD len = 256;
+            if (RegEnumValueW(key.get(), i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            if (wcsncmp(name, L"cvtest-", 7) == 0) ours.push_back(name);
+        }
+        for (const std::wstring& n : ours) RegDeleteValueW(key.get(), n.c_str());
+    }
+};
+
+TEST_F(AutoRun, EntryIsWrittenReplacedAndRemoved)
 {
-    const std::wstring run = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::wstring run = kRunKey;
     const std::wstring name = L"cvtest-" + std::to_wstring(GetCurrentProcessId());
     auto read = [&](DWORD* size) {
         wchar_t data[300] = {};
@@ -249,10 +274,10 @@ TEST(CLock, ReadersShareWritersWait)
         EXPECT_TRUE(lock.IsLockWrite());
         lock.Unlock();
     });
-    Sleep(100);
+    Sleep(100);  // a window for a writer that should not get in
     EXPECT_FALSE(writerIn.load());
     lock.UnlockRead();  // one reader still inside
-    Sleep(100);
+    Sleep(100);  // the same
     EXPECT_FALSE(writerIn.load());
     EXPECT_TRUE(lock.IsLockRead());
     stage = 2;
@@ -280,7 +305,7 @@ TEST(CLock, WriterMayLockAgainAndRead)
         otherIn = true;
         lock.UnlockRead();
     });
-    Sleep(100);
+    Sleep(100);  // a window for a reader that should not get in
     EXPECT_FALSE(otherIn.load());
     lock.Unlock();
     other.join();
