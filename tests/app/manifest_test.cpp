@@ -4,9 +4,10 @@
 
 #include "app/manifest.h"
 #include "app/uninstaller.h"
-#include "manifest_builder.h"
+#include "support/manifest_bytes.h"
 #include "support/test_support.h"
 
+using cvtest::ManifestBytes;
 using cvtest::ScratchDir;
 using cvtest::WriteFile;
 
@@ -56,7 +57,7 @@ TEST_F(ManifestTest, FieldWithoutTerminatorStaysInsideItsField)
 {
     std::wstring fullName(50, L'N');
     ManifestBytes m;
-    m.Field(L"Key", 100).Field(fullName, 50).Field(L"Menu", 30).Field(L"", 200).Count(0);
+    m.Field(L"Key", 100).Field(fullName, 50).Field(L"Menu", 30).Field(L"", 200).Int(0);
     tagUninstallHeader h;
     WriteFile(file, m.str());
     ASSERT_EQ(CvReadUninstallHeader(file.c_str(), &h), 1);
@@ -88,12 +89,12 @@ TEST_F(ManifestTest, FileListKeepsNonEmptyEntriesInOrderAndCountsThem)
     std::wstring tree = dir / L"tree\\";
     ManifestBytes m;
     m.Header(L"Key", L"Name", L"", L"")
-        .Count(4)
+        .Int(4)
         .Entry(1, L"C:\\one.txt")
         .Entry(1, L"")
         .Entry(0, tree)
         .Entry(1, L"C:\\four.txt")
-        .Count(1)
+        .Int(1)
         .Entry(0, L"C:\\x.lnk");
     engine.doneFiles = engine.totalFiles = 7;
     ASSERT_TRUE(Read(m));
@@ -111,7 +112,7 @@ TEST_F(ManifestTest, FileListKeepsNonEmptyEntriesInOrderAndCountsThem)
 TEST_F(ManifestTest, WithInstallDirTheNextCountIsTheShortcutList)
 {
     ManifestBytes m;
-    m.Header(L"Key", L"Name", L"", L"C:\\P").Count(2).Entry(1, L"C:\\a.lnk").Entry(0, L"C:\\b.lnk");
+    m.Header(L"Key", L"Name", L"", L"C:\\P").Int(2).Entry(1, L"C:\\a.lnk").Entry(0, L"C:\\b.lnk");
     ASSERT_TRUE(Read(m));
     EXPECT_TRUE(engine.files.empty());
     ASSERT_EQ(engine.shortcuts.size(), 2u);
@@ -126,13 +127,13 @@ TEST_F(ManifestTest, CountsTheFileCannotHold)
         ManifestBytes bytes;
         size_t files, shortcuts;
     } cases[] = {
-        {"negative counts", ManifestBytes().Header(L"K", L"N", L"", L"").Count(-5).Count(-1), 0, 0},
+        {"negative counts", ManifestBytes().Header(L"K", L"N", L"", L"").Int(-5).Int(-1), 0, 0},
         // A count near the largest int on a short file returns at once.
-        {"huge file count", ManifestBytes().Header(L"K", L"N", L"", L"").Count(0x7FFFFFFF).Entry(1, L"C:\\f"), 1, 0},
-        {"huge shortcut count", ManifestBytes().Header(L"K", L"N", L"", L"C:\\P").Count(0x7FFFFFFF).Entry(0, L"C:\\s"),
+        {"huge file count", ManifestBytes().Header(L"K", L"N", L"", L"").Int(0x7FFFFFFF).Entry(1, L"C:\\f"), 1, 0},
+        {"huge shortcut count", ManifestBytes().Header(L"K", L"N", L"", L"C:\\P").Int(0x7FFFFFFF).Entry(0, L"C:\\s"),
          0, 1},
-        {"file list ends early", ManifestBytes().Header(L"K", L"N", L"", L"").Count(3).Entry(1, L"C:\\f"), 1, 0},
-        {"no shortcut list", ManifestBytes().Header(L"K", L"N", L"", L"").Count(1).Entry(1, L"C:\\f"), 1, 0},
+        {"file list ends early", ManifestBytes().Header(L"K", L"N", L"", L"").Int(3).Entry(1, L"C:\\f"), 1, 0},
+        {"no shortcut list", ManifestBytes().Header(L"K", L"N", L"", L"").Int(1).Entry(1, L"C:\\f"), 1, 0},
     };
     for (auto& c : cases) {
         ASSERT_TRUE(Read(c.bytes)) << c.what;
@@ -144,7 +145,7 @@ TEST_F(ManifestTest, CountsTheFileCannotHold)
 TEST_F(ManifestTest, ShortcutCutShortIsKeptWithZeros)
 {
     ManifestBytes m;
-    m.Header(L"K", L"N", L"", L"C:\\P").Count(3).Entry(0, L"C:\\a.lnk").Entry(0, L"C:\\bbbb.lnk").Cut(520 - 8);
+    m.Header(L"K", L"N", L"", L"C:\\P").Int(3).Entry(0, L"C:\\a.lnk").Entry(0, L"C:\\bbbb.lnk").Cut(520 - 8);
     ASSERT_TRUE(Read(m));
     ASSERT_EQ(engine.shortcuts.size(), 2u);
     EXPECT_STREQ(engine.shortcuts[0].path, L"C:\\a.lnk");

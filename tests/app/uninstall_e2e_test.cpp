@@ -22,24 +22,11 @@ const wchar_t kUninstallRoot[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\
 const char kSilent[] = "/s /S /SILENT /silent /quiet /noreboot /verysilent /sp /norestart /q /qn /SilentInstall";
 
 
-// One command-line argument: backslashes before the closing quote are
-// doubled, or the quote would be taken as part of the argument.
-std::wstring Quote(const std::wstring& s)
-{
-    std::wstring out = L"\"" + s;
-    for (size_t i = s.size(); i > 0 && s[i - 1] == L'\\'; --i) out += L'\\';
-    return out + L"\" ";
-}
-
+// The lines of a file, without their line ends.
 std::vector<std::string> Lines(const std::wstring& file)
 {
     std::vector<std::string> lines;
-    CvStdFile f(_wfopen(file.c_str(), L"rb"));
-    if (!f) return lines;
-    std::string all;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f.get())) > 0) all.append(buf, n);
+    std::string all = cvtest::ReadFileBytes(file);
     size_t start = 0;
     for (size_t nl; (nl = all.find('\n', start)) != std::string::npos; start = nl + 1) {
         std::string line = all.substr(start, nl - start);
@@ -78,12 +65,7 @@ bool KeyExists(const std::wstring& key)
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
 }
 
-bool WaitGone(const std::wstring& path, DWORD ms = 30000)
-{
-    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(20))
-        if (!Exists(path)) return true;
-    return !Exists(path);
-}
+bool WaitGone(const std::wstring& path) { return cvtest::WaitUntil([&] { return !Exists(path); }, 30000); }
 
 // URLs opened through the shell go to a copy of the recorder under an image
 // name of this test program's own, so that opening the farewell page is seen
@@ -179,14 +161,14 @@ protected:
                   ERROR_SUCCESS);
         RegSetValueExW(k.get(), L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
                        static_cast<DWORD>((name.size() + 1) * 2));
-        Cvpack(L"shortcut " + Quote(menu + L"\\" + name + L".lnk") + Quote(dir + L"Notes.exe"));
-        Cvpack(L"shortcut " + Quote(desktopLnk) + Quote(dir + L"Notes.exe"));
+        Cvpack(L"shortcut " + cvtest::Arg(menu + L"\\" + name + L".lnk") + cvtest::Arg(dir + L"Notes.exe"));
+        Cvpack(L"shortcut " + cvtest::Arg(desktopLnk) + cvtest::Arg(dir + L"Notes.exe"));
     }
 
     void Settings(const std::wstring& farewell, const std::wstring& secondary, bool wholeDir)
     {
-        std::wstring args = L"settings " + Quote(dir + L"Uninstall.exe") + L"--farewell " + Quote(farewell);
-        if (!secondary.empty()) args += L"--secondary " + Quote(secondary);
+        std::wstring args = L"settings " + cvtest::Arg(dir + L"Uninstall.exe") + L"--farewell " + cvtest::Arg(farewell);
+        if (!secondary.empty()) args += L"--secondary " + cvtest::Arg(secondary);
         if (wholeDir) args += L"--whole-dir";
         Cvpack(args);
     }
@@ -235,9 +217,9 @@ TEST_F(Uninstall, TheWholeRoad)
     StageProduct();
     WriteFile(scratch / L"listed.lnk");
     WriteFile(scratch / L"listed.url");
-    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
-           L"--startmenu " + Quote(name) + L"--installdir " + Quote(dir) + L"--shortcut " +
-           Quote(scratch / L"listed.lnk") + L"--shortcut " + Quote(scratch / L"listed.url"));
+    Cvpack(L"manifest --out " + cvtest::Arg(dir + L"cvUninstall.dat") + L"--key " + cvtest::Arg(key) + L"--name " + cvtest::Arg(name) +
+           L"--startmenu " + cvtest::Arg(name) + L"--installdir " + cvtest::Arg(dir) + L"--shortcut " +
+           cvtest::Arg(scratch / L"listed.lnk") + L"--shortcut " + cvtest::Arg(scratch / L"listed.url"));
     ASSERT_TRUE(CopyFileW((cvtest::BinDir() + L"sys_recorder.exe").c_str(), (dir + L"unins000.exe").c_str(), FALSE));
     Settings(reports.wbase() + L"/farewell?p=" + tag, L"unins000.exe", false);
 
@@ -339,9 +321,9 @@ TEST_F(Uninstall, ListedEntriesWithoutSettings)
     std::wstring other = scratch / (L"listed-" + tag + L"\\");
     for (const wchar_t* f : {L"one.txt", L"two.txt", L"folder\\a.txt", L"folder\\b.txt", L"kept.txt"})
         WriteFile(other + f);
-    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
-           L"--startmenu " + Quote(name) + L"--file " + Quote(other + L"one.txt") + L"--dir " +
-           Quote(other + L"folder\\") + L"--file " + Quote(other + L"two.txt"));
+    Cvpack(L"manifest --out " + cvtest::Arg(dir + L"cvUninstall.dat") + L"--key " + cvtest::Arg(key) + L"--name " + cvtest::Arg(name) +
+           L"--startmenu " + cvtest::Arg(name) + L"--file " + cvtest::Arg(other + L"one.txt") + L"--dir " +
+           cvtest::Arg(other + L"folder\\") + L"--file " + cvtest::Arg(other + L"two.txt"));
 
     EXPECT_EQ(RunUninstaller(), 0u);
     // A total of 4, but only the folder's files advance the count (25, 50);
@@ -366,8 +348,8 @@ TEST_F(Uninstall, WholeFolderFlagWithAFileList)
     StageProduct();
     std::wstring elsewhere = scratch / (L"listed-" + tag + L".txt");
     WriteFile(elsewhere);
-    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
-           L"--file " + Quote(elsewhere));
+    Cvpack(L"manifest --out " + cvtest::Arg(dir + L"cvUninstall.dat") + L"--key " + cvtest::Arg(key) + L"--name " + cvtest::Arg(name) +
+           L"--file " + cvtest::Arg(elsewhere));
     Settings(L"", L"", true);  // empty farewell page, whole folder
 
     EXPECT_EQ(RunUninstaller(), 0u);
@@ -407,8 +389,8 @@ TEST_F(Uninstall, NoManifestTouchesNothing)
 TEST_F(Uninstall, ScriptThatCannotBeWrittenLeavesTheProgram)
 {
     StageProduct();
-    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
-           L"--installdir " + Quote(dir));
+    Cvpack(L"manifest --out " + cvtest::Arg(dir + L"cvUninstall.dat") + L"--key " + cvtest::Arg(key) + L"--name " + cvtest::Arg(name) +
+           L"--installdir " + cvtest::Arg(dir));
     ASSERT_TRUE(CreateDirectoryW(L"c:\\clear.bat", nullptr));  // in the way of the script
     auto r = cvtest::Run(dir + L"Uninstall.exe", L"", 120000);
     EXPECT_EQ(r.exitCode, 3u);  // the driver closed normally after DeleteSelf returned
@@ -423,8 +405,8 @@ TEST_F(Uninstall, ScriptThatCannotBeWrittenLeavesTheProgram)
 TEST_F(Uninstall, ThousandsOfFilesLeaveNothing)
 {
     StageProduct(3000);
-    Cvpack(L"manifest --out " + Quote(dir + L"cvUninstall.dat") + L"--key " + Quote(key) + L"--name " + Quote(name) +
-           L"--startmenu " + Quote(name) + L"--installdir " + Quote(dir));
+    Cvpack(L"manifest --out " + cvtest::Arg(dir + L"cvUninstall.dat") + L"--key " + cvtest::Arg(key) + L"--name " + cvtest::Arg(name) +
+           L"--startmenu " + cvtest::Arg(name) + L"--installdir " + cvtest::Arg(dir));
     EXPECT_EQ(RunUninstaller(), 0u);
     std::vector<std::string> progress = Progress();
     ASSERT_FALSE(progress.empty());

@@ -56,12 +56,9 @@ struct Counter {
 };
 void CountCall(void* c) { ++static_cast<Counter*>(c)->calls; }
 
-bool WaitFor(const std::atomic<int>& value, int atLeast, DWORD ms = 10000)
+bool WaitFor(const std::atomic<int>& value, int atLeast)
 {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(5)) {
-        if (value.load() >= atLeast) return true;
-    }
-    return value.load() >= atLeast;
+    return cvtest::WaitUntil([&] { return value.load() >= atLeast; });
 }
 
 using cvtest::ThreadCount;
@@ -263,7 +260,7 @@ TEST(CLock, ReadersShareWritersWait)
     std::thread reader([&] {
         lock.LockRead();
         stage = 1;
-        while (stage.load() < 2) Sleep(1);
+        cvtest::WaitUntil([&] { return stage.load() >= 2; });
         lock.UnlockRead();  // the last reader out releases the group's hold
         stage = 3;
     });

@@ -7,6 +7,7 @@
 
 #include "base/cvhandle.h"
 #include "gfx/cvfont.h"
+#include "support/pixels.h"
 #include "support/test_support.h"
 
 namespace {
@@ -29,26 +30,56 @@ std::wstring FontsDir() { return cvtest::SpecialFolder(CSIDL_FONTS); }
 // Dark pixels left by drawing `text` in black on white with `font`.
 int InkOf(HFONT font, const wchar_t* text)
 {
-    void* bits = nullptr;
-    CvBitmap bmp(cvtest::NewDib32(200, 40, &bits));
-    CvMemDC dc(CreateCompatibleDC(nullptr));
-    if (!bmp || !dc) return -1;
-    HGDIOBJ oldBmp = SelectObject(dc.get(), bmp.get());
-    RECT rc = {0, 0, 200, 40};
-    FillRect(dc.get(), &rc, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    HGDIOBJ oldFont = SelectObject(dc.get(), font);
-    SetTextColor(dc.get(), RGB(0, 0, 0));
-    SetBkMode(dc.get(), TRANSPARENT);
-    TextOutW(dc.get(), 2, 2, text, lstrlenW(text));
-    GdiFlush();
+    cvtest::Canvas c(200, 40);
+    HDC dc = c.dc();
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    TextOutW(dc, 2, 2, text, lstrlenW(text));
+    SelectObject(dc, oldFont);
     int ink = 0;
-    const DWORD* px = static_cast<const DWORD*>(bits);
-    for (int i = 0; i < 200 * 40; ++i)
-        if ((px[i] & 0xFF) < 0x80) ++ink;
-    SelectObject(dc.get(), oldFont);
-    SelectObject(dc.get(), oldBmp);
+    for (int y = 0; y < c.h(); ++y)
+        for (int x = 0; x < c.w(); ++x) ink += (c.at(x, y) & 0xFF) < 0x80;
     return ink;
 }
+
+// The YaHei font file in the Fonts folder, under each name the cache looks
+// for. A test that puts one there (a copy of the host's font) writes a marker
+// beside the scratch folders first and removes both at its end; at set-up a
+// file with its marker, or one that is a whole copy of the host's font (from
+// a run that had no markers), is taken for what an aborted run left and
+// removed, so that no run sees what another left. Any other file there is
+// the platform's own and is never touched.
+class CvFontFile : public ::testing::Test {
+protected:
+    static std::wstring PathOf(const wchar_t* name) { return FontsDir() + L"\\" + name; }
+    static std::wstring MarkerOf(const wchar_t* name) { return std::wstring(L"C:\\cvtest\\gfx_test-") + name; }
+
+    // Copies the host's font in under `name`; false when a file is there.
+    static bool Install(const wchar_t* name)
+    {
+        if (cvtest::Exists(PathOf(name))) return false;
+        cvtest::WriteFile(MarkerOf(name), "a copy of the host's font, made by gfx_test");
+        return CopyFileW(kHostFont, PathOf(name).c_str(), TRUE) != FALSE;
+    }
+    static void RemoveLeftovers()
+    {
+        const std::string host = cvtest::ReadFileBytes(kHostFont);
+        for (const wchar_t* name : kNames) {
+            const std::wstring path = PathOf(name), marker = MarkerOf(name);
+            bool ours = cvtest::Exists(marker) || (!host.empty() && cvtest::ReadFileBytes(path) == host);
+            if (ours && cvtest::Exists(path)) {
+                EXPECT_TRUE(DeleteFileW(path.c_str())) << cvtest::Narrow(path) << ": " << GetLastError();
+            }
+            DeleteFileW(marker.c_str());
+        }
+        RemoveDirectoryW(L"C:\\cvtest");  // when nothing else is in it
+    }
+    void SetUp() override { RemoveLeftovers(); }
+    void TearDown() override { RemoveLeftovers(); }
+
+    static constexpr const wchar_t* kNames[] = {L"msyh.ttc", L"msyh.ttf"};
+};
 
 }  // namespace
 
@@ -59,10 +90,11 @@ TEST(CvFont, OneInstancePerProcess)
     EXPECT_EQ(font.GetCharSet(), -1);
 }
 
-TEST(CvFont, WithoutTheYaHeiFileTheDefaultIsSimSun12)
+TEST_F(CvFontFile, WithoutItTheDefaultIsSimSun12)
 {
-    ASSERT_FALSE(cvtest::Exists(FontsDir() + L"\\msyh.ttf"));
-    ASSERT_FALSE(cvtest::Exists(FontsDir() + L"\\msyh.ttc"));
+    for (const wchar_t* name : kNames) {
+        ASSERT_FALSE(cvtest::Exists(PathOf(name))) << cvtest::Narrow(name);
+    }
     CCvFont font;
     EXPECT_EQ(font.isSupportYaHei(), 0);
     EXPECT_EQ(font.CheckFont(kYaHei), 0);
@@ -73,13 +105,11 @@ TEST(CvFont, WithoutTheYaHeiFileTheDefaultIsSimSun12)
 
 // The check looks for the file only; a real font file under either name
 // makes the default Microsoft YaHei at 18, and removing it undoes that.
-TEST(CvFont, TheYaHeiFileInTheFontsFolderMakesItTheDefault)
+TEST_F(CvFontFile, InTheFontsFolderItMakesYaHeiTheDefault)
 {
-    for (const wchar_t* name : {L"msyh.ttc", L"msyh.ttf"}) {
+    for (const wchar_t* name : kNames) {
         SCOPED_TRACE(cvtest::Narrow(name));
-        std::wstring path = FontsDir() + L"\\" + name;
-        ASSERT_FALSE(cvtest::Exists(path));
-        ASSERT_TRUE(CopyFileW(kHostFont, path.c_str(), TRUE)) << GetLastError();
+        ASSERT_TRUE(Install(name)) << GetLastError();
         {
             CCvFont font;
             EXPECT_EQ(font.isSupportYaHei(), 1);
@@ -94,7 +124,7 @@ TEST(CvFont, TheYaHeiFileInTheFontsFolderMakesItTheDefault)
             EXPECT_STREQ(lf.lfFaceName, kYaHei);
             EXPECT_EQ(lf.lfHeight, 18);
         }
-        ASSERT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
+        ASSERT_TRUE(DeleteFileW(PathOf(name).c_str())) << GetLastError();
         CCvFont font;
         EXPECT_EQ(font.isSupportYaHei(), 0);
         EXPECT_STREQ(font.GetDefaultFace(), kSimSun);

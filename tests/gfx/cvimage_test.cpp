@@ -8,66 +8,28 @@
 #include "base/cvhandle.h"
 #include "base/cvres.h"
 #include "gfx/cvimage.h"
+#include "support/pixels.h"
 #include "support/test_support.h"
 
 namespace gp = Gdiplus::DllExports;
 
 namespace {
 
-using Rgb = uint32_t;  // 0xRRGGBB
-using PixelFn = std::function<Rgb(int x, int y)>;
+using cvtest::PixelFn;
+using cvtest::Rgb;
 
 const Rgb kBack = 0x123456;
 
-// A 32-bit top-down DIB section in a memory device context, filled with one
-// colour.
-class Canvas {
-public:
-    Canvas(int w, int h, Rgb fill = kBack) : w_(w), h_(h)
-    {
-        bmp_.reset(cvtest::NewDib32(w, h, &bits_));
-        dc_.reset(CreateCompatibleDC(nullptr));
-        old_ = SelectObject(dc_.get(), bmp_.get());
-        for (int i = 0; i < w * h; ++i) static_cast<DWORD*>(bits_)[i] = fill;
-    }
-    ~Canvas() { SelectObject(dc_.get(), old_); }
-    HDC dc() const { return dc_.get(); }
-    Rgb at(int x, int y) const
-    {
-        GdiFlush();
-        return static_cast<const DWORD*>(bits_)[y * w_ + x] & 0xFFFFFF;
-    }
-    bool operator==(const Canvas& o) const
-    {
-        GdiFlush();
-        for (int i = 0; i < w_ * h_; ++i)
-            if ((static_cast<const DWORD*>(bits_)[i] & 0xFFFFFF) !=
-                (static_cast<const DWORD*>(o.bits_)[i] & 0xFFFFFF))
-                return false;
-        return true;
-    }
-    int Count(Rgb c) const
-    {
-        int n = 0;
-        for (int y = 0; y < h_; ++y)
-            for (int x = 0; x < w_; ++x) n += at(x, y) == c;
-        return n;
-    }
-    int w() const { return w_; }
-    int h() const { return h_; }
-
-private:
-    int w_, h_;
-    void* bits_ = nullptr;
-    CvBitmap bmp_;
-    CvMemDC dc_;
-    HGDIOBJ old_ = nullptr;
+// The shared canvas, filled with this file's background unless told.
+struct Canvas : cvtest::Canvas {
+    Canvas(int w, int h, Rgb fill = kBack) : cvtest::Canvas(w, h, fill) {}
 };
 
 // An image drawn by a function, as a decoded GDI+ bitmap (alpha 255 unless
 // the function sets one) and as 24-bit BMP file bytes.
 struct TestImage {
-    TestImage(int w, int h, PixelFn fn, uint32_t alpha = 0xFF000000) : w(w), h(h), argb(w * h)
+    TestImage(int w, int h, PixelFn fn, uint32_t alpha = 0xFF000000)
+        : w(w), h(h), argb(w * h), bmp(cvtest::Bmp24(w, h, fn))
     {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) argb[y * w + x] = alpha | fn(x, y);
@@ -75,38 +37,8 @@ struct TestImage {
         gp::GdipCreateBitmapFromScan0(w, h, w * 4, PixelFormat32bppARGB,
                                       reinterpret_cast<BYTE*>(argb.data()), &b);
         image.reset(b);
-        const int stride = (w * 3 + 3) & ~3;
-        bmp.assign(54 + stride * h, '\0');
-        auto put32 = [&](size_t at, uint32_t v) {
-            for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(v >> (8 * i));
-        };
-        bmp[0] = 'B';
-        bmp[1] = 'M';
-        put32(2, static_cast<uint32_t>(bmp.size()));
-        put32(10, 54);
-        put32(14, 40);
-        put32(18, w);
-        put32(22, h);  // bottom-up
-        put32(26, 1 | (24 << 16));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                size_t at = 54 + (h - 1 - y) * stride + x * 3;
-                uint32_t c = fn(x, y);
-                bmp[at] = static_cast<char>(c);
-                bmp[at + 1] = static_cast<char>(c >> 8);
-                bmp[at + 2] = static_cast<char>(c >> 16);
-            }
     }
-    IStream* NewStream() const
-    {
-        IStream* s = nullptr;
-        CreateStreamOnHGlobal(nullptr, TRUE, &s);
-        ULONG written = 0;
-        s->Write(bmp.data(), static_cast<ULONG>(bmp.size()), &written);
-        LARGE_INTEGER zero = {};
-        s->Seek(zero, STREAM_SEEK_SET, nullptr);
-        return s;
-    }
+    IStream* NewStream() const { return cvtest::StreamOf(bmp); }
     int w, h;
     std::vector<uint32_t> argb;  // the bitmap's pixels: they outlive it
     CvGpImage image;
@@ -122,8 +54,6 @@ int Green(Rgb c) { return static_cast<int>(c >> 8 & 0xFF); }
 int Blue(Rgb c) { return static_cast<int>(c & 0xFF); }
 
 CCvImage& Img() { return CCvImage::Instance(); }
-
-bool OnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 // The four sources of one image, drawn through one operation.
 enum class Source { Image, Stream, File };
@@ -210,13 +140,8 @@ TEST(CvImage, UndecodableSourcesDrawNothingAndAreTrue)
     // Plain text in a stream. (Not arbitrary bytes: Wine 8.0 decodes the
     // bytes of a BMP without its "BM" signature as an image, one pixel here,
     // presumably through its TGA decoder, which has no signature to check.)
-    IStream* text = nullptr;
-    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &text), S_OK);
-    CvComPtr<IStream> junk(text);
-    ULONG written = 0;
-    junk.get()->Write("not an image at all", 19, &written);
-    LARGE_INTEGER zero = {};
-    junk.get()->Seek(zero, STREAM_SEEK_SET, nullptr);
+    CvComPtr<IStream> junk(cvtest::StreamOf("not an image at all"));
+    ASSERT_TRUE(junk);
     Canvas c(20, 20);
     const std::wstring files[] = {dir / L"missing.png", dir / L"text.png", L""};
     for (const std::wstring& f : files) {
@@ -437,7 +362,7 @@ TEST(CvImage, ThreeSliceKeepsTheCaps)
                 // starts at column 74 of the strip; also for a whole 20x10
                 // image drawn into 15x7, but not into 40x20); Windows draws
                 // a colour near column 5 there.
-                if (OnWine())
+                if (cvtest::OnWine())
                     EXPECT_EQ(c.at(15, y), kBack);
                 else
                     EXPECT_NEAR(Red(c.at(15, y)), Red(Col(5)), 6);
@@ -764,7 +689,7 @@ TEST(CvImageRotate, OddWidthsUseTheTruncatedHalf)
     Box b = Drawn(c);
     // Truncated: x 9..50; the exact centre (x + 20.5) would give 10..51.
     // Wine 8.0 leaves column 9, the first of the turned image, undrawn.
-    if (OnWine())
+    if (cvtest::OnWine())
         EXPECT_EQ(b.left, 10);
     else
         EXPECT_EQ(b.left, 9);

@@ -11,18 +11,19 @@
 
 #include "base/cvhandle.h"
 #include "gfx/cvimage.h"
+#include "support/pixels.h"
 #include "support/test_support.h"
 
 namespace gp = Gdiplus::DllExports;
 
 namespace {
 
-using Rgb = uint32_t;  // 0xRRGGBB
-using PixelFn = std::function<Rgb(int x, int y)>;
+using cvtest::Canvas;
+using cvtest::PixelFn;
+using cvtest::Rgb;
+using cvtest::StreamOf;
 
 CCvImage& Img() { return CCvImage::Instance(); }
-
-bool OnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 // A colour of its own for every pixel of images up to 256 x 256.
 Rgb Pattern(int x, int y) { return static_cast<Rgb>((x & 0xFF) << 16 | (y & 0xFF) << 8 | 0x5A); }
@@ -39,33 +40,6 @@ uint32_t Le32(const std::string& b, size_t at)
     uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
     return v;
-}
-
-// A 24-bit bottom-up BMP file of the function's pixels.
-std::string BmpBytes(int w, int h, const PixelFn& fn)
-{
-    const int stride = (w * 3 + 3) & ~3;
-    std::string b(54 + static_cast<size_t>(stride) * h, '\0');
-    auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
-    };
-    b[0] = 'B';
-    b[1] = 'M';
-    put32(2, static_cast<uint32_t>(b.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(w));
-    put32(22, static_cast<uint32_t>(h));
-    put32(26, 1 | (24 << 16));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const size_t at = 54 + static_cast<size_t>(h - 1 - y) * stride + x * 3;
-            const Rgb c = fn(x, y);
-            b[at] = static_cast<char>(c);
-            b[at + 1] = static_cast<char>(c >> 8);
-            b[at + 2] = static_cast<char>(c >> 16);
-        }
-    return b;
 }
 
 // A decoded image file or stream (the test's own decoding).
@@ -123,36 +97,6 @@ const Format kFormats[] = {
     {L"png", 6, "\x89PNG", true},
 };
 
-// A 32-bit top-down DIB section selected into a memory device context.
-class Dib {
-public:
-    Dib(int w, int h, const PixelFn& fn) : w_(w), h_(h)
-    {
-        void* bits = nullptr;
-        bmp_.reset(cvtest::NewDib32(w, h, &bits));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) static_cast<DWORD*>(bits)[y * w + x] = fn(x, y);
-        dc_.reset(CreateCompatibleDC(nullptr));
-    }
-    HBITMAP bitmap() const { return bmp_.get(); }
-    // Selected only while a context is asked for.
-    HDC Select()
-    {
-        old_ = SelectObject(dc_.get(), bmp_.get());
-        return dc_.get();
-    }
-    ~Dib()
-    {
-        if (old_) SelectObject(dc_.get(), old_);
-    }
-
-private:
-    int w_, h_;
-    CvBitmap bmp_;
-    CvMemDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
-
 std::string StreamBytes(IStream* s)
 {
     STATSTG st = {};
@@ -164,17 +108,6 @@ std::string StreamBytes(IStream* s)
     s->Read(&b[0], static_cast<ULONG>(b.size()), &read);
     b.resize(read);
     return b;
-}
-
-IStream* StreamOf(const std::string& bytes)
-{
-    IStream* s = nullptr;
-    CreateStreamOnHGlobal(nullptr, TRUE, &s);
-    ULONG written = 0;
-    if (!bytes.empty()) s->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-    LARGE_INTEGER zero = {};
-    s->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return s;
 }
 
 }  // namespace
@@ -213,7 +146,7 @@ TEST(CvImageExport, EncoderLookupByMimeType)
 // position; the stream stays usable and ends after it.
 TEST(CvImageExport, BmToStreamAppendsABmpFile)
 {
-    Dib dib(7, 5, Pattern);
+    Canvas dib(7, 5, Pattern);  // its bitmap goes to GDI+, so dc() is never asked for
     const std::string prefix = "prefix";
     CvComPtr<IStream> s(StreamOf(prefix));
     LARGE_INTEGER end = {};
@@ -253,7 +186,7 @@ TEST(CvImageExport, SavePicConvertsFilesToEveryFormat)
 {
     cvtest::ScratchDir dir(L"convert");
     const std::wstring src = dir / L"src.bmp";
-    cvtest::WriteFile(src, BmpBytes(40, 30, Pattern));
+    cvtest::WriteFile(src, cvtest::Bmp24(40, 30, Pattern));
     for (const Format& f : kFormats) {
         const std::wstring out = dir / (std::wstring(L"out.") + f.name);
         ASSERT_TRUE(Img().SavePic(src.c_str(), out.c_str(), f.name)) << cvtest::Narrow(f.name);
@@ -266,7 +199,7 @@ TEST(CvImageExport, SavePicConvertsFilesToEveryFormat)
             // no pixels) and still reports success, so the file decodes to
             // nothing there; Windows quantises to a 256-colour palette.
             EXPECT_EQ(b.substr(6, 4), std::string("\x28\0\x1E\0", 4));
-            if (OnWine()) continue;
+            if (cvtest::OnWine()) continue;
         }
         Decoded d(out);
         EXPECT_EQ(d.w(), 40) << cvtest::Narrow(f.name);
@@ -286,8 +219,8 @@ TEST(CvImageExport, SavePicConvertsFilesToEveryFormat)
 TEST(CvImageExport, SavePicOfARegion)
 {
     cvtest::ScratchDir dir(L"region");
-    Dib dib(200, 100, Pattern);
-    HDC dc = dib.Select();
+    Canvas dib(200, 100, Pattern);
+    HDC dc = dib.dc();
     const std::wstring out = dir / L"region.png";
     ASSERT_TRUE(Img().SavePic(dc, RECT{10, 20, 110, 70}, out.c_str(), L"png"));
     Decoded d(out);
@@ -338,11 +271,19 @@ TEST(CvImageExport, SavePicOfAWindowsClientArea)
     ASSERT_NE(wnd, nullptr);
     ShowWindow(wnd, SW_SHOWNORMAL);
     UpdateWindow(wnd);
-    MSG m;
-    for (int i = 0; i < 20; ++i) {
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
-        Sleep(20);
-    }
+    // Shown once its own context reads back every quadrant's colour.
+    HDC dc = GetDC(wnd);
+    auto painted = [&] {
+        for (int i = 0; i < 4; ++i) {
+            const Rgb c = kQuad[i];
+            if (GetPixel(dc, i % 2 * 150 + 75, i / 2 * 100 + 50) != RGB(c >> 16, c >> 8 & 0xFF, c & 0xFF))
+                return false;
+        }
+        return true;
+    };
+    const bool shown = cvtest::PumpUntil(painted);
+    ReleaseDC(wnd, dc);
+    ASSERT_TRUE(shown) << "the window never showed its quadrants";
     RECT client;
     GetClientRect(wnd, &client);
     ASSERT_EQ(client.right, 300);
@@ -385,7 +326,7 @@ TEST(CvImageExport, ZoomSizes)
 {
     cvtest::ScratchDir dir(L"zoom");
     const std::wstring src = dir / L"src.bmp";
-    cvtest::WriteFile(src, BmpBytes(640, 480, Quadrants(640, 480)));
+    cvtest::WriteFile(src, cvtest::Bmp24(640, 480, Quadrants(640, 480)));
     struct Case {
         float percent;
         int width, height, outW, outH;
@@ -414,7 +355,7 @@ TEST(CvImageExport, ZoomReplacesTheSourceWithAJpeg)
 {
     cvtest::ScratchDir dir(L"zoomjpeg");
     const std::wstring src = dir / L"photo.png";
-    cvtest::WriteFile(dir / L"q.bmp", BmpBytes(64, 48, Quadrants(64, 48)));
+    cvtest::WriteFile(dir / L"q.bmp", cvtest::Bmp24(64, 48, Quadrants(64, 48)));
     ASSERT_TRUE(Img().SavePic((dir / L"q.bmp").c_str(), src.c_str(), L"png"));
     ASSERT_TRUE(Img().Zoom(src.c_str(), 50, 0, 0, nullptr, nullptr));
     EXPECT_EQ(cvtest::ReadFileBytes(src).substr(0, 3), "\xFF\xD8\xFF");
@@ -429,7 +370,7 @@ TEST(CvImageExport, ZoomFailuresLeaveTheFiles)
 {
     cvtest::ScratchDir dir(L"zoomfail");
     const std::wstring src = dir / L"src.bmp";
-    const std::string bytes = BmpBytes(64, 48, Pattern);
+    const std::string bytes = cvtest::Bmp24(64, 48, Pattern);
     cvtest::WriteFile(src, bytes);
     const std::wstring out = dir / L"out.png";
     EXPECT_FALSE(Img().Zoom(src.c_str(), 1, 0, 0, out.c_str(), L"png"));       // 0x0

@@ -4,25 +4,27 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "base/cvhandle.h"
 
 namespace cvtest {
 
-std::wstring BinDir()
+static std::wstring ProgramPath()
 {
     wchar_t buf[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, buf, MAX_PATH);
-    std::wstring p(buf);
+    return buf;
+}
+
+std::wstring BinDir()
+{
+    std::wstring p = ProgramPath();
     return p.substr(0, p.rfind(L'\\') + 1);
 }
 
 static std::wstring ProgramName()
 {
-    wchar_t buf[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, buf, MAX_PATH);
-    std::wstring p(buf);
+    std::wstring p = ProgramPath();
     p = p.substr(p.rfind(L'\\') + 1);
     return p.substr(0, p.rfind(L'.'));
 }
@@ -139,6 +141,38 @@ RunResult Run(const std::wstring& program, const std::wstring& args, DWORD timeo
     return result;
 }
 
+RunResult RunDisabledTest(const std::wstring& test, const std::wstring& program)
+{
+    return Run(program.empty() ? ProgramPath() : program,
+               L"--gtest_also_run_disabled_tests --gtest_filter=" + test);
+}
+
+::testing::AssertionResult PassedOneTest(const RunResult& r)
+{
+    if (r.exitCode == 0 && r.output.find("[  PASSED  ] 1 test.") != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit code " << r.exitCode << "\n" << r.output;
+}
+
+std::wstring Arg(const std::wstring& s)
+{
+    std::wstring out = L"\"";
+    size_t slashes = 0;
+    for (wchar_t c : s) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        slashes = 0;
+        out += c;
+    }
+    out.append(slashes * 2, L'\\');
+    return out + L"\" ";
+}
+
+bool OnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
 std::wstring SpecialFolder(int csidl)
 {
     wchar_t buf[MAX_PATH] = {};
@@ -156,23 +190,13 @@ std::wstring EnvVar(const wchar_t* name)
 std::string ReadFileBytes(const std::wstring& path)
 {
     std::string bytes;
-    CvStdFile f(_wfopen(path.c_str(), L"rb"));
+    CvFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return bytes;
     char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f.get())) > 0) bytes.append(buf, n);
+    DWORD got = 0;
+    while (::ReadFile(f.get(), buf, sizeof(buf), &got, nullptr) && got) bytes.append(buf, got);
     return bytes;
-}
-
-HBITMAP NewDib32(int w, int h, void** bits)
-{
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;  // top-down
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    return CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, bits, nullptr, 0);
 }
 
 std::string Gzip(const std::string& data)
@@ -222,7 +246,7 @@ MessageRecorder::~MessageRecorder()
     if (hwnd_) DestroyWindow(hwnd_);
 }
 
-void MessageRecorder::PumpPending()
+void PumpPending()
 {
     MSG m;
     while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {

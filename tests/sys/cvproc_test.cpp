@@ -5,32 +5,18 @@
 
 #include "base/cvhandle.h"
 #include "support/test_support.h"
+#include "support/threads.h"
 #include "sys/cvproc.h"
 
 namespace {
 
-std::string ReadAll(const std::wstring& path)
-{
-    CvFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string text;
-    if (!f) return text;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(f.get(), buf, sizeof(buf), &got, nullptr) && got) text.append(buf, got);
-    return text;
-}
+using cvtest::ReadFileBytes;
 
 // Waits (boundedly) until the file holds `piece`; the recorder writes its
-// "end" line as its last act.
+// "end" line as its last act, and signals nothing else.
 bool WaitForText(const std::wstring& path, const std::string& piece, DWORD timeoutMs = 30000)
 {
-    DWORD start = GetTickCount();
-    while (ReadAll(path).find(piece) == std::string::npos) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
+    return cvtest::WaitUntil([&] { return ReadFileBytes(path).find(piece) != std::string::npos; }, timeoutMs);
 }
 
 // Sets an environment variable of this process (and so of the programs it
@@ -74,12 +60,6 @@ DWORD RunPumping(const std::wstring& program, const std::wstring& args)
     DWORD code = 0xFFFFFFFF;
     GetExitCodeProcess(pi.hProcess, &code);
     return code;
-}
-
-void PumpPending()
-{
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
 }
 
 // A real top-level window with a given title that records each WM_COPYDATA
@@ -157,6 +137,34 @@ std::wstring AtExePath()
     return std::wstring(dir) + L"\\at.exe";
 }
 
+// The at-job tests. The one that needs an at.exe puts a copy of the recorder
+// into the system folder; the stand-in is removed after each test, and one
+// that an aborted run left is removed before each, so that no run finds what
+// another left (with a stand-in in place, the missing-at.exe test would skip
+// and the other would take it for the platform's own). A stand-in is told
+// from a real at.exe by the recorder's own environment variable name in its
+// image; a real one is never touched.
+class AtJobs : public ::testing::Test {
+protected:
+    static bool IsStandIn(const std::wstring& path)
+    {
+        const wchar_t mark[] = L"CV_RECORD_FILE";
+        const std::string image = ReadFileBytes(path);
+        return image.find(std::string(reinterpret_cast<const char*>(mark), sizeof(mark) - sizeof(wchar_t))) !=
+               std::string::npos;
+    }
+    static void RemoveStandIn()
+    {
+        const std::wstring at = AtExePath();
+        if (!IsStandIn(at)) return;
+        // Its image cannot go while a run of it is still ending.
+        EXPECT_TRUE(cvtest::WaitNoProcess(L"at.exe")) << "the stand-in still runs";
+        EXPECT_TRUE(DeleteFileW(at.c_str())) << GetLastError();
+    }
+    void SetUp() override { RemoveStandIn(); }
+    void TearDown() override { RemoveStandIn(); }
+};
+
 // Deletes a service (by name) that a test created, should the test stop
 // before it removed the service itself.
 class ServiceCleanup {
@@ -190,17 +198,17 @@ TEST(DoRun, WaitsForTheStartedProgramOnlyWhenAskedTo)
     // wait = 1: the recorder may pass its gate; DoRun returns after its end.
     SetEvent(gate.get());
     EXPECT_EQ(DoRun(recorder.c_str(), L"alpha \"b c\"", 1, SW_SHOWMINNOACTIVE), 1);
-    EXPECT_EQ(ReadAll(record), "start show=7 args=alpha \"b c\"\nend\n");
+    EXPECT_EQ(ReadFileBytes(record), "start show=7 args=alpha \"b c\"\nend\n");
 
     // wait = 0: the recorder is held at its gate, so DoRun must have returned
     // while it still runs.
     DeleteFileW(record.c_str());
     ResetEvent(gate.get());
     EXPECT_EQ(DoRun(recorder.c_str(), L"beta", 0, SW_HIDE), 1);
-    EXPECT_EQ(ReadAll(record).find("end"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(record).find("end"), std::string::npos);
     SetEvent(gate.get());
     ASSERT_TRUE(WaitForText(record, "end\n"));
-    EXPECT_EQ(ReadAll(record), "start show=0 args=beta\nend\n");
+    EXPECT_EQ(ReadFileBytes(record), "start show=0 args=beta\nend\n");
 }
 
 TEST(DoRun, ClosesTheProcessHandleItAskedFor)
@@ -214,15 +222,11 @@ TEST(DoRun, ClosesTheProcessHandleItAskedFor)
     ScopedEnv file(L"CV_RECORD_FILE", dir / L"record.txt");
     ScopedEnv pid(L"CV_RECORD_PID", pidFile);
     EXPECT_EQ(DoRun((cvtest::BinDir() + L"sys_recorder.exe").c_str(), L"once", 1, SW_HIDE), 1);
-    const DWORD id = static_cast<DWORD>(std::stoul(ReadAll(pidFile)));
+    const DWORD id = static_cast<DWORD>(std::stoul(ReadFileBytes(pidFile)));
     ASSERT_NE(id, 0u);
-    bool gone = false;
-    for (int i = 0; i < 250 && !gone; ++i) {
-        CvHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
-        gone = !process;
-        if (!gone) Sleep(20);
-    }
-    EXPECT_TRUE(gone) << "process " << id << " is still held open";
+    // Polled: nothing signals the object's end but the id's not opening.
+    EXPECT_TRUE(cvtest::WaitUntil([id] { return !CvHandle(OpenProcess(SYNCHRONIZE, FALSE, id)); }))
+        << "process " << id << " is still held open";
 }
 
 TEST(DoRun, MissingFileReturnsOneAtOnce)
@@ -363,7 +367,7 @@ TEST(Drivers, LoadOfARunningServiceSucceedsWithoutChangingIt)
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
-TEST(AtJobs, WithoutAtExeNothingIsScheduled)
+TEST_F(AtJobs, WithoutAtExeNothingIsScheduled)
 {
     // Wine ships no at.exe (only schtasks.exe).
     if (cvtest::Exists(AtExePath())) GTEST_SKIP() << "this platform has an at.exe";
@@ -372,22 +376,14 @@ TEST(AtJobs, WithoutAtExeNothingIsScheduled)
     EXPECT_EQ(CvDelJob(), 0);
 }
 
-TEST(AtJobs, CommandsReachAtExe)
+TEST_F(AtJobs, CommandsReachAtExe)
 {
-    // A recording stand-in for at.exe in the system folder. This 32-bit
-    // program writes to system32 and so to SysWOW64, and the shell started by
-    // a 32-bit program is redirected alike, so the stand-in is what runs.
+    // A recording stand-in for at.exe in the system folder as this process
+    // sees it (SysWOW64, for a 32-bit process); the shell started by the
+    // process is redirected alike, so the stand-in is what runs.
     const std::wstring at = AtExePath();
     if (cvtest::Exists(at)) GTEST_SKIP() << "this platform has an at.exe of its own; it is left alone";
     ASSERT_TRUE(CopyFileW((cvtest::BinDir() + L"sys_recorder.exe").c_str(), at.c_str(), TRUE));
-    struct RemoveStandIn {
-        std::wstring path;
-        ~RemoveStandIn()
-        {
-            // The last run may still be ending; its image cannot go before.
-            for (int i = 0; i < 500 && !DeleteFileW(path.c_str()); ++i) Sleep(20);
-        }
-    } removeStandIn{at};
 
     cvtest::ScratchDir dir(L"atjobs");
     const std::wstring record = dir / L"record.txt";
@@ -407,7 +403,7 @@ TEST(AtJobs, CommandsReachAtExe)
         DeleteFileW(record.c_str());
         EXPECT_EQ(c.program ? CvAddJob(c.program, c.time, c.everyDay) : CvDelJob(), 1);
         ASSERT_TRUE(WaitForText(record, "end\n")) << c.args;
-        EXPECT_EQ(ReadAll(record), std::string("start show=0 args=") + c.args + "\nend\n");
+        EXPECT_EQ(ReadFileBytes(record), std::string("start show=0 args=") + c.args + "\nend\n");
     }
 
     // What cannot be passed as one quoted argument, or would not fit, is not
@@ -421,7 +417,7 @@ TEST(AtJobs, CommandsReachAtExe)
     EXPECT_EQ(CvAddJob(L"C:\\app\\run.exe", nullptr, 1), 0);
     EXPECT_EQ(CvAddJob(L"C:\\app\\run.exe", L"11:00", 0), 1);
     ASSERT_TRUE(WaitForText(record, "end\n"));
-    EXPECT_EQ(ReadAll(record), "start show=0 args=11:00 \"C:\\app\\run.exe\"\nend\n");
+    EXPECT_EQ(ReadFileBytes(record), "start show=0 args=11:00 \"C:\\app\\run.exe\"\nend\n");
 }
 
 // The first instance is this test program: it holds the mutex and owns a
@@ -445,7 +441,7 @@ TEST(CheckOneInstance, SecondInstancesFindTheFirst)
     ASSERT_FALSE(IsWindowVisible(first.hwnd()));
 
     EXPECT_EQ(RunPumping(probe, L"instance \"" + name + L"\" \"hello there\""), 0u);
-    PumpPending();
+    cvtest::PumpPending();
     ASSERT_EQ(first.received.size(), 1u);
     EXPECT_EQ(first.received[0].id, 0u);
     EXPECT_EQ(first.received[0].bytes, 12u * sizeof(wchar_t));
@@ -455,12 +451,12 @@ TEST(CheckOneInstance, SecondInstancesFindTheFirst)
 
     // A minimised first instance is restored.
     ShowWindow(first.hwnd(), SW_MINIMIZE);
-    PumpPending();
+    cvtest::PumpPending();
     ASSERT_TRUE(IsIconic(first.hwnd()));
     // One character, or none: nothing is sent.
     EXPECT_EQ(RunPumping(probe, L"instance \"" + name + L"\" x"), 0u);
     EXPECT_EQ(RunPumping(probe, L"instance \"" + name + L"\""), 0u);
-    PumpPending();
+    cvtest::PumpPending();
     EXPECT_EQ(first.received.size(), 1u);
     EXPECT_FALSE(IsIconic(first.hwnd()));
     EXPECT_TRUE(IsWindowVisible(first.hwnd()));
@@ -471,5 +467,5 @@ TEST(CheckOneInstance, SecondInstancesFindTheFirst)
     // with 0, well inside Run's minute.
     auto r = cvtest::Run(probe, L"instance \"" + name + L"\" \"are you there\"");
     EXPECT_EQ(r.exitCode, 0u) << "the second instance hung with the first, and Run gave up on it";
-    PumpPending();  // what the hung-up send left in the queue
+    cvtest::PumpPending();  // what the hung-up send left in the queue
 }

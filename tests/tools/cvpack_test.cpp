@@ -13,52 +13,16 @@
 #include "app/uninstaller.h"
 #include "base/cvhandle.h"
 #include "base/cvres.h"
+#include "support/manifest_bytes.h"
 #include "support/test_support.h"
 
+using cvtest::Arg;
+using cvtest::ManifestBytes;
 using cvtest::ScratchDir;
 
 namespace {
 
-// Runs cvpack.exe; its output comes back with line ends as "\n".
-cvtest::RunResult Cvpack(const std::wstring& args)
-{
-    cvtest::RunResult r = cvtest::Run(cvtest::BinDir() + L"cvpack.exe", args);
-    std::string text;
-    for (char c : r.output)
-        if (c != '\r') text += c;
-    r.output = text;
-    return r;
-}
-
-// One command-line argument, quoted the way the C runtime splits them: the
-// backslashes before a quote (or the closing quote) are doubled.
-std::wstring Arg(const std::wstring& s)
-{
-    std::wstring out = L"\"";
-    size_t slashes = 0;
-    for (wchar_t c : s) {
-        if (c == L'\\') {
-            ++slashes;
-            continue;
-        }
-        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-        slashes = 0;
-        out += c;
-    }
-    out.append(slashes * 2, L'\\');
-    return out + L"\" ";
-}
-
-std::string ReadAll(const std::wstring& path)
-{
-    std::string bytes;
-    CvFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!f) return bytes;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(f.get(), buf, sizeof(buf), &got, nullptr) && got) bytes.append(buf, got);
-    return bytes;
-}
+cvtest::RunResult Cvpack(const std::wstring& args) { return cvtest::Run(cvtest::BinDir() + L"cvpack.exe", args); }
 
 // Names in a folder (files and subfolders), sorted, to see what a run left
 // behind.
@@ -76,41 +40,6 @@ std::vector<std::wstring> Listing(const std::wstring& dir)
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// Manifest bytes laid out by hand from the format, independently of the
-// records cvpack and the readers share.
-class Bytes {
-public:
-    Bytes& Text(const std::wstring& s, size_t chars)
-    {
-        for (size_t i = 0; i < chars; ++i) {
-            wchar_t c = i < s.size() ? s[i] : L'\0';
-            b_ += static_cast<char>(c & 0xFF);
-            b_ += static_cast<char>((c >> 8) & 0xFF);
-        }
-        return *this;
-    }
-    Bytes& Zeros(size_t n)
-    {
-        b_.append(n, '\0');
-        return *this;
-    }
-    Bytes& Int(int32_t v)
-    {
-        uint32_t u = static_cast<uint32_t>(v);
-        for (int i = 0; i < 4; ++i) b_ += static_cast<char>((u >> (8 * i)) & 0xFF);
-        return *this;
-    }
-    Bytes& Header(const std::wstring& key, const std::wstring& name, const std::wstring& menu, const std::wstring& dir)
-    {
-        return Text(key, 100).Text(name, 50).Text(menu, 30).Text(dir, 200);
-    }
-    Bytes& Entry(int32_t isFile, const std::wstring& path) { return Int(isFile).Text(path, 260); }
-    const std::string& str() const { return b_; }
-
-private:
-    std::string b_;
-};
 
 // Shows where two byte strings first differ, instead of dumping both.
 ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
@@ -145,9 +74,9 @@ TEST_F(CvpackTest, WholeFolderManifestAtFullFieldLengths)
     ASSERT_EQ(r.exitCode, 0u) << r.output;
 
     // Header, then straight the shortcut list (isFile 1: a shortcut is a file).
-    Bytes want;
+    ManifestBytes want;
     want.Header(key, name, menu, installDir).Int(2).Entry(1, lnk1).Entry(1, lnk2);
-    EXPECT_TRUE(SameBytes(ReadAll(out), want.str()));
+    EXPECT_TRUE(SameBytes(cvtest::ReadFileBytes(out), want.str()));
     EXPECT_EQ(Listing(dir.path()), std::vector<std::wstring>{L"cvUninstall.dat"});  // no temporary file is left
 
     tagUninstallHeader h;
@@ -176,7 +105,7 @@ TEST_F(CvpackTest, FileListKeepsCommandLineOrderAndEndsDirsWithBackslash)
                Arg(L"C:\\P\\lang\\") + L"--dir " + Arg(longDir) + L"--shortcut " + Arg(L"C:\\Start Menu\\x.lnk"));
     ASSERT_EQ(r.exitCode, 0u) << r.output;
 
-    Bytes want;
+    ManifestBytes want;
     want.Header(L"CorvaneNotes", L"Corvane Notes", L"", L"")
         .Int(5)
         .Entry(1, L"C:\\P\\a.txt")
@@ -187,7 +116,7 @@ TEST_F(CvpackTest, FileListKeepsCommandLineOrderAndEndsDirsWithBackslash)
         .Int(2)
         .Entry(1, L"C:\\s.lnk")
         .Entry(1, L"C:\\Start Menu\\x.lnk");
-    EXPECT_TRUE(SameBytes(ReadAll(out), want.str()));
+    EXPECT_TRUE(SameBytes(cvtest::ReadFileBytes(out), want.str()));
 
     CCvUninstaller engine;
     ASSERT_TRUE(engine.ReadManifest(out.c_str()));
@@ -253,7 +182,7 @@ TEST_F(CvpackTest, WriteReplacesAWholeManifestOrLeavesTheTargetAlone)
     cvtest::WriteFile(out, std::string(5000, 'x'));
     auto r = Cvpack(L"manifest --out " + Arg(out) + L"--installdir C:\\P");
     ASSERT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_EQ(ReadAll(out).size(), 764u);  // the old, longer content is gone
+    EXPECT_EQ(cvtest::ReadFileBytes(out).size(), 764u);  // the old, longer content is gone
     EXPECT_EQ(Listing(dir.path()), std::vector<std::wstring>{L"cvUninstall.dat"});
 
     // A target that cannot be replaced (a folder): failure, and the
@@ -289,18 +218,45 @@ TEST_F(CvpackTest, ShowPrintsEveryFieldAndEntry)
 
     // With an installation folder and no shortcut list at all (the list is
     // optional in the format).
-    cvtest::WriteFile(out, Bytes().Header(L"K", L"N", L"M", L"C:\\P\\").str());
+    cvtest::WriteFile(out, ManifestBytes().Header(L"K", L"N", L"M", L"C:\\P\\").str());
     r = Cvpack(L"show " + Arg(out));
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_NE(r.output.find("install dir:  \"C:\\P\\\""), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("shortcuts:    none"), std::string::npos) << r.output;
 }
 
+// A count of 0 or less means an empty list, and what follows it is read on:
+// such a manifest is valid, and the uninstaller reads it the same way.
+TEST_F(CvpackTest, ShowTakesCountsOfZeroOrLessAsNoEntries)
+{
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"negative file count",
+         ManifestBytes().Header(L"K", L"N", L"M", L"").Int(-2).Int(1).Entry(1, L"C:\\s.lnk").str(),
+         {"files:        no entries (count -2)\n", "shortcuts:    1\n", "  1. \"C:\\s.lnk\"\n"}},
+        {"lowest shortcut count",
+         ManifestBytes().Header(L"K", L"N", L"M", L"").Int(1).Entry(1, L"C:\\a").Int(INT32_MIN).str(),
+         {"files:        1\n", "shortcuts:    no entries (count -2147483648)\n"}},
+        {"zero counts", ManifestBytes().Header(L"K", L"N", L"M", L"").Int(0).Int(0).str(),
+         {"files:        no entries (count 0)\n", "shortcuts:    no entries (count 0)\n"}},
+    };
+    for (const Case& c : cases) {
+        cvtest::WriteFile(out, c.bytes);
+        auto r = Cvpack(L"show " + Arg(out));
+        EXPECT_EQ(r.exitCode, 0u) << c.what << "\n" << r.output;
+        for (const std::string& line : c.lines)
+            EXPECT_NE(r.output.find(line), std::string::npos) << c.what << ": " << line << "\n" << r.output;
+    }
+}
+
 TEST_F(CvpackTest, ShowReportsDamage)
 {
     // A good manifest: header (760), file count (4), two files, shortcut
     // count, one shortcut. Each case damages a copy of it.
-    Bytes good;
+    ManifestBytes good;
     good.Header(L"K", L"Name", L"Menu", L"")
         .Int(2)
         .Entry(1, L"C:\\a")
@@ -334,9 +290,7 @@ TEST_F(CvpackTest, ShowReportsDamage)
         {"unterminated install dir", filled(360, 400), "install dir field"},
         {"file count too large", withInt(760, 1000),
          "is 1000 (at offset 760) but the rest of the file holds at most 3"},
-        {"negative file count", withInt(760, -2), "file list is negative (-2"},
         {"shortcut count too large", withInt(shortcutCount, 2), "shortcut list is 2"},
-        {"negative shortcut count", withInt(shortcutCount, INT32_MIN), "negative"},
         {"unterminated entry path", filled(760 + 4 + 524 + 4, 520), "entry 2 of 2 in the file list has a path without"},
         {"cut entry", g.substr(0, g.size() - 100), "entry 1 of 1 in the shortcut list is cut short: 424 of 524"},
         {"cut count", g.substr(0, shortcutCount + 2), "ends inside the count of the shortcut list (2 of 4"},
@@ -436,7 +390,7 @@ TEST_F(CvpackTest, SettingsRecordIsWrittenIntoACopyAndShown)
     ASSERT_EQ(CvResSizeEx(copy.c_str(), 8029, L"BIN"), 1984);
     std::string record(1984, '\xEE');
     ASSERT_EQ(CvResGetBuffEx(copy.c_str(), 8029, L"BIN", &record[0], 1984), 1);
-    std::string want = Bytes().Zeros(1060).Text(url, 200).Text(L"tools\\unins000.exe", 260).Int(1).str();
+    std::string want = ManifestBytes().Zeros(1060).Field(url, 200).Field(L"tools\\unins000.exe", 260).Int(1).str();
     EXPECT_TRUE(SameBytes(record, want));
 
     r = Cvpack(L"show " + Arg(copy));
@@ -462,7 +416,7 @@ TEST_F(CvpackTest, SettingsRefusalsAndDamagedRecords)
 {
     const std::wstring exe = dir / L"Uninstall.exe";
     ASSERT_TRUE(CopyFileW((cvtest::BinDir() + L"engine_probe.exe").c_str(), exe.c_str(), FALSE));
-    const std::string before = ReadAll(exe);
+    const std::string before = cvtest::ReadFileBytes(exe);
     struct Case {
         std::wstring args;
         unsigned exitCode;
@@ -484,7 +438,7 @@ TEST_F(CvpackTest, SettingsRefusalsAndDamagedRecords)
         EXPECT_EQ(r.exitCode, c.exitCode) << cvtest::Narrow(c.args) << "\n" << r.output;
         EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
     }
-    EXPECT_TRUE(ReadAll(exe) == before);
+    EXPECT_TRUE(cvtest::ReadFileBytes(exe) == before);
 
     // Records that are not what the uninstaller expects are reported.
     std::string shortRecord(100, '\0');
@@ -493,7 +447,8 @@ TEST_F(CvpackTest, SettingsRefusalsAndDamagedRecords)
     EXPECT_EQ(r.exitCode, 1u) << r.output;
     EXPECT_NE(r.output.find("it is 100 bytes, not 1984"), std::string::npos) << r.output;
 
-    std::string unterminated = Bytes().Zeros(1060).Text(L"", 200).str() + std::string(520, 'a') + std::string(4, '\0');
+    std::string unterminated =
+        ManifestBytes().Zeros(1060).Field(L"", 200).str() + std::string(520, 'a') + std::string(4, '\0');
     ASSERT_EQ(CvResUpdate2(exe.c_str(), 8029, L"BIN", unterminated.data(), 1984), 1);
     r = Cvpack(L"show " + Arg(exe));
     EXPECT_EQ(r.exitCode, 1u) << r.output;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/cvhandle.h"
+#include "support/pixels.h"
 #include "support/test_support.h"
 #include "ui/cvdc.h"
 
@@ -9,39 +10,7 @@ namespace {
 const COLORREF kWhite = RGB(255, 255, 255);
 const COLORREF kRed = RGB(255, 0, 0);
 
-// A 32-bit top-down DIB section selected into a memory DC of its own: a
-// target whose pixels the test reads directly.
-class DibTarget {
-public:
-    DibTarget(int w, int h) : w_(w), h_(h)
-    {
-        bmp_.reset(cvtest::NewDib32(w, h, reinterpret_cast<void**>(&bits_)));
-        dc_.reset(CreateCompatibleDC(nullptr));
-        old_ = SelectObject(dc_.get(), bmp_.get());
-        Clear();
-    }
-    ~DibTarget() { SelectObject(dc_.get(), old_); }
-    HDC dc() const { return dc_.get(); }
-    void Clear()
-    {
-        RECT rc = {0, 0, w_, h_};
-        FillRect(dc_.get(), &rc, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-        GdiFlush();
-    }
-    COLORREF At(int x, int y) const
-    {
-        GdiFlush();
-        DWORD p = bits_[y * w_ + x];
-        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-    }
-
-private:
-    int w_, h_;
-    DWORD* bits_ = nullptr;
-    CvBitmap bmp_;
-    CvMemDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
+using cvtest::Canvas;
 
 void Fill(HDC dc, int w, int h, COLORREF c)
 {
@@ -57,10 +26,10 @@ void Fill(HDC dc, int w, int h, COLORREF c)
 TEST(CvDC, PlainCopyLandsAtTheRectangle)
 {
     const RECT cases[] = {{0, 0, 20, 10}, {5, 7, 25, 17}, {30, 1, 31, 2}, {12, 20, 40, 40}};
-    DibTarget target(40, 40);
+    Canvas target(40, 40);
     for (const RECT& rc : cases) {
         SCOPED_TRACE(testing::Message() << rc.left << "," << rc.top << "," << rc.right << "," << rc.bottom);
-        target.Clear();
+        target.Fill(0xFFFFFF);
         CCvDC buf(target.dc(), rc, false, false, nullptr);
         ASSERT_NE(buf.memDC, nullptr);
         ASSERT_NE(buf.bitmap, nullptr);
@@ -68,19 +37,19 @@ TEST(CvDC, PlainCopyLandsAtTheRectangle)
         Fill(buf.memDC, w, h, kRed);
         SetPixel(buf.memDC, 0, 0, RGB(0, 0, 255));
         buf.Draw();
-        EXPECT_EQ(target.At(rc.left, rc.top), RGB(0, 0, 255));
-        EXPECT_EQ(target.At(rc.right - 1, rc.bottom - 1), w * h > 1 ? kRed : RGB(0, 0, 255));
+        EXPECT_EQ(target.Color(rc.left, rc.top), RGB(0, 0, 255));
+        EXPECT_EQ(target.Color(rc.right - 1, rc.bottom - 1), w * h > 1 ? kRed : RGB(0, 0, 255));
         if (rc.left > 0) {
-            EXPECT_EQ(target.At(rc.left - 1, rc.top), kWhite);
+            EXPECT_EQ(target.Color(rc.left - 1, rc.top), kWhite);
         }
         if (rc.top > 0) {
-            EXPECT_EQ(target.At(rc.left, rc.top - 1), kWhite);
+            EXPECT_EQ(target.Color(rc.left, rc.top - 1), kWhite);
         }
         if (rc.right < 40) {
-            EXPECT_EQ(target.At(rc.right, rc.bottom - 1), kWhite);
+            EXPECT_EQ(target.Color(rc.right, rc.bottom - 1), kWhite);
         }
         if (rc.bottom < 40) {
-            EXPECT_EQ(target.At(rc.right - 1, rc.bottom), kWhite);
+            EXPECT_EQ(target.Color(rc.right - 1, rc.bottom), kWhite);
         }
     }
 }
@@ -95,23 +64,23 @@ TEST(CvDC, CopiesMadeByDrawAndDestruction)
         bool copiedAtDestruction;
     };
     const Case cases[] = {{true, 0, true}, {true, 1, false}, {true, 2, false}, {false, 0, false}, {false, 2, false}};
-    DibTarget target(30, 30);
+    Canvas target(30, 30);
     const RECT rc = {10, 10, 20, 20};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "drawOnDestroy " << c.drawOnDestroy << " draws " << c.draws);
-        target.Clear();
+        target.Fill(0xFFFFFF);
         {
             CCvDC buf(target.dc(), rc, c.drawOnDestroy, false, nullptr);
             Fill(buf.memDC, 10, 10, kRed);
             for (int i = 0; i < c.draws; ++i) {
-                target.Clear();
+                target.Fill(0xFFFFFF);
                 buf.Draw();
-                EXPECT_EQ(target.At(15, 15), kRed) << "draw " << i;
+                EXPECT_EQ(target.Color(15, 15), kRed) << "draw " << i;
                 EXPECT_FALSE(buf.drawOnDestroy);
             }
-            target.Clear();
+            target.Fill(0xFFFFFF);
         }
-        EXPECT_EQ(target.At(15, 15), c.copiedAtDestruction ? kRed : kWhite);
+        EXPECT_EQ(target.Color(15, 15), c.copiedAtDestruction ? kRed : kWhite);
     }
 }
 
@@ -154,7 +123,7 @@ TEST(CvDC, LayeredBufferIsABottomUp32BitSection)
 TEST(CvDC, EmptyRectanglesGiveNoBuffer)
 {
     const RECT cases[] = {{5, 5, 5, 15}, {5, 5, 15, 5}, {15, 5, 5, 15}, {5, 15, 15, 5}};
-    DibTarget target(20, 20);
+    Canvas target(20, 20);
     for (const RECT& rc : cases) {
         for (bool layered : {false, true}) {
             CCvDC buf(target.dc(), rc, true, layered, nullptr);
@@ -162,7 +131,7 @@ TEST(CvDC, EmptyRectanglesGiveNoBuffer)
             EXPECT_EQ(buf.CreateCompatibleBitmapEx(rc), nullptr);
             buf.Draw();
         }
-        EXPECT_EQ(target.At(5, 5), kWhite);
+        EXPECT_EQ(target.Color(5, 5), kWhite);
     }
 }
 
@@ -180,7 +149,7 @@ TEST(CvDC, EmptyObjectHoldsAndReleasesNothing)
 // the first pair instead of leaking it.
 TEST(CvDC, HandlesAreFreedOnceAndNeverLeaked)
 {
-    DibTarget target(20, 20);
+    Canvas target(20, 20);
     HDC firstDC;
     HBITMAP firstBmp;
     HDC secondDC;
@@ -213,12 +182,6 @@ HWND LayeredWindow(int x, int y, int w, int h)
     return wnd;
 }
 
-void Pump()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
-
 COLORREF ScreenAt(int x, int y)
 {
     HDC screen = GetDC(nullptr);
@@ -244,12 +207,8 @@ void FillHalves(CCvDC& buf, DWORD left, DWORD right)
 // when the X server's expose events reach them, not at once.
 COLORREF ScreenOnce(int x, int y, COLORREF expected)
 {
-    COLORREF c = ScreenAt(x, y);
-    for (DWORD start = GetTickCount(); c != expected && GetTickCount() - start < 3000; c = ScreenAt(x, y)) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        Pump();
-    }
-    return c;
+    cvtest::PumpUntil([&] { return ScreenAt(x, y) == expected; }, 3000);
+    return ScreenAt(x, y);
 }
 
 }  // namespace
@@ -263,10 +222,10 @@ TEST(CvDC, LayeredDrawIsTheWindowsWholeImage)
     HWND back = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 180, 130, 120, 100, nullptr,
                                 nullptr, nullptr, nullptr);
     ASSERT_NE(back, nullptr);
-    Pump();
-    // The window behind paints itself in its class's background colour.
+    // The window behind paints itself in its class's background colour once
+    // it is mapped; the bare screen is black.
+    ASSERT_TRUE(cvtest::PumpUntil([] { return ScreenAt(190, 160) != RGB(0, 0, 0); }, 3000));
     const COLORREF behind = ScreenAt(190, 160);
-    ASSERT_NE(behind, RGB(0, 0, 0));
     HWND wnd = LayeredWindow(200, 150, 80, 60);
     ASSERT_NE(wnd, nullptr);
     HDC screen = GetDC(nullptr);
@@ -287,7 +246,7 @@ TEST(CvDC, LayeredDrawIsTheWindowsWholeImage)
             ASSERT_NE(buf.bitmap, nullptr);
             FillHalves(buf, c.left, c.right);
         }
-        Pump();
+        cvtest::PumpPending();
         EXPECT_EQ(ScreenOnce(210, 160, c.seenLeft), c.seenLeft);
         EXPECT_EQ(ScreenOnce(270, 200, c.seenRight), c.seenRight);
         EXPECT_EQ(ScreenAt(190, 160), behind);  // beside the window

@@ -481,9 +481,12 @@ private:
                         L" of 4 bytes)");
         uint64_t at = in_->offset();
         if (!in_->Read(&count, sizeof(count))) return Fail(L"the count of " + list + L" cannot be read");
-        if (count < 0)
-            return Fail(L"the count of " + list + L" is negative (" + std::to_wstring(count) + L", at offset " +
-                        std::to_wstring(at) + L")");
+        // A count of 0 or less means no entries: the uninstaller reads none
+        // and goes on with what follows.
+        if (count <= 0) {
+            Out(Label(label) + L"no entries (count " + std::to_wstring(count) + L")");
+            return true;
+        }
         const uint64_t entrySize = sizeof(tagUninstallEntry);
         uint64_t whole = in_->left() / entrySize;
         bool lastCut = whole + 1 == static_cast<uint64_t>(count) && in_->left() % entrySize != 0;
