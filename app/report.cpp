@@ -52,40 +52,34 @@ bool WellFormedUid(const wchar_t* id)
     return true;
 }
 
-#ifdef CV_BENCH_HOOKS
-// Bench and demo builds only: the environment may move the built-in server
-// and home page to a server that a test started on a port of its choosing.
-// Release builds have no such switch.
-const wchar_t* FromEnvironment(const wchar_t* name, const wchar_t* suffix, std::wstring* storage)
+// A built-in setting. Bench and demo builds let the environment variable of
+// the same name replace it, so that tests and the demo can point it at a
+// server started on a port of their choosing; release builds have no such
+// switch.
+std::wstring BuildSetting(const wchar_t* name, const wchar_t* builtIn)
 {
+#ifdef CV_BENCH_HOOKS
     wchar_t value[200];
     DWORD n = GetEnvironmentVariableW(name, value, 200);
-    if (n == 0 || n >= 200) return nullptr;
-    *storage = std::wstring(value) + suffix;
-    return storage->c_str();
-}
+    if (n > 0 && n < 200) return value;
+#else
+    (void)name;
 #endif
+    return builtIn;
+}
 
 }  // namespace
 
 const wchar_t* CvReportEndpoint()
 {
-#ifdef CV_BENCH_HOOKS
-    static std::wstring storage;
-    static const wchar_t* moved = FromEnvironment(L"CV_REPORT_SERVER", L"/api/report.asp", &storage);
-    if (moved) return moved;
-#endif
-    return CV_REPORT_SERVER L"/api/report.asp";
+    static const std::wstring endpoint = BuildSetting(L"CV_REPORT_SERVER", CV_REPORT_SERVER) + L"/api/report.asp";
+    return endpoint.c_str();
 }
 
 const wchar_t* CvHomePage()
 {
-#ifdef CV_BENCH_HOOKS
-    static std::wstring storage;
-    static const wchar_t* moved = FromEnvironment(L"CV_HOME_PAGE", L"", &storage);
-    if (moved) return moved;
-#endif
-    return CV_HOME_PAGE;
+    static const std::wstring page = BuildSetting(L"CV_HOME_PAGE", CV_HOME_PAGE);
+    return page.c_str();
 }
 
 void DoReport(const wchar_t* endpoint, const wchar_t* type, const wchar_t* value)

@@ -13,17 +13,16 @@ set -euo pipefail
 
 [ $# -le 1 ] || { echo "usage: tools/demo.sh [i686|x86_64]" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
+{ read -r host; read -r why; } < <("$here/host-arches.sh")
 if [ $# -eq 1 ]; then
   arch=$1
   echo "demo: the $arch build (asked for)"
-elif "$here/host-arches.sh" 2>/tmp/cv-demo-host.$$ | grep -qw i686; then
+elif [[ " $host " == *" i686 "* ]]; then
   arch=i686
   echo "demo: the 32-bit build (i686), the product as shipped"
-  rm -f /tmp/cv-demo-host.$$
 else
   arch=x86_64
-  echo "demo: the 64-bit build (x86_64); $(sed 's/^host: //' /tmp/cv-demo-host.$$)"
-  rm -f /tmp/cv-demo-host.$$
+  echo "demo: the 64-bit build (x86_64); $why"
 fi
 case "$arch" in i686|x86_64) ;; *) echo "demo: ARCH must be i686 or x86_64" >&2; exit 2 ;; esac
 "$here/build.sh" "$arch"

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Which test suites this host can run, found by running a 32-bit program.
 #
-#   tools/host-arches.sh        prints "i686 x86_64" or "x86_64" on standard
-#                               output, and one line saying why on standard
-#                               error
+#   tools/host-arches.sh        prints two lines: "i686 x86_64" or "x86_64",
+#                               then one line saying why
 #
 # The 64-bit suite runs everywhere. The 32-bit one needs Wine's 32-bit loader,
 # a 32-bit Linux program, and some kernels run no 32-bit code at all
@@ -16,7 +15,8 @@
 # 32-bit library is needed): it makes the exit system call with 42.
 set -uo pipefail
 
-why() { echo "host: $*" >&2; }
+# The answer: the suites, then the reason.
+answer() { printf '%s\n%s\n' "$1" "$2"; }
 
 # An enabled binfmt_misc entry for 32-bit x86 ELF programs takes them before
 # the kernel's own loader does.
@@ -24,8 +24,7 @@ for entry in /proc/sys/fs/binfmt_misc/*; do
   [ -f "$entry" ] || continue
   case "$(basename "$entry")" in register|status) continue ;; esac
   if grep -qx enabled "$entry" && grep -q '^magic 7f454c460101010000000000000000000200030' "$entry"; then
-    why "32-bit programs run only through an emulator ($(basename "$entry"), binfmt_misc): the 32-bit suite is left out, the 64-bit one runs"
-    echo x86_64
+    answer x86_64 "32-bit programs run only through an emulator ($(basename "$entry"), binfmt_misc): the 32-bit suite is left out, the 64-bit one runs"
     exit 0
   fi
 done
@@ -52,13 +51,10 @@ chmod +x "$probe"
 status=$?
 if [ "$status" = 42 ]; then
   if [ -x /usr/lib/wine/wine ]; then
-    why "this kernel runs 32-bit programs: both suites run (i686, x86_64)"
-    echo "i686 x86_64"
+    answer "i686 x86_64" "this kernel runs 32-bit programs: both suites run (i686, x86_64)"
   else
-    why "this kernel runs 32-bit programs, but Wine's 32-bit loader is not installed: only the 64-bit suite runs"
-    echo x86_64
+    answer x86_64 "this kernel runs 32-bit programs, but Wine's 32-bit loader is not installed: only the 64-bit suite runs"
   fi
 else
-  why "this kernel runs no 32-bit programs (a 32-bit probe failed with status $status: Exec format error): the 32-bit suite cannot run here, the 64-bit one runs"
-  echo x86_64
+  answer x86_64 "this kernel runs no 32-bit programs (a 32-bit probe failed with status $status: Exec format error): the 32-bit suite cannot run here, the 64-bit one runs"
 fi

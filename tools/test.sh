@@ -12,23 +12,21 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
+{ read -r -a host; read -r why; } < <(tools/host-arches.sh)
 if [ $# -gt 0 ]; then
   build=("$1") suites=("$1")
   case "$1" in
     i686|x86_64) ;;
     *) echo "test: ARCH must be i686 or x86_64" >&2; exit 2 ;;
   esac
-  if [ "$1" = i686 ] && ! tools/host-arches.sh 2>/dev/null | grep -qw i686; then
-    tools/host-arches.sh >/dev/null
-    echo "test: the i686 suite cannot run on this host" >&2
+  if [[ " ${host[*]} " != *" $1 "* ]]; then
+    echo "test: the $1 suite cannot run on this host: $why" >&2
     exit 2
   fi
   echo "test: suite $1 (asked for)"
 else
-  build=(i686 x86_64)
-  read -r -a suites < <(tools/host-arches.sh 2>/tmp/cv-host.$$)
-  echo "test: suites ${suites[*]}; $(sed 's/^host: //' /tmp/cv-host.$$)"
-  rm -f /tmp/cv-host.$$
+  build=(i686 x86_64) suites=("${host[@]}")
+  echo "test: suites ${suites[*]}; $why"
 fi
 
 tools/build.sh "${build[@]}" || exit $?

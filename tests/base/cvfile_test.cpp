@@ -32,8 +32,6 @@ std::string Content(const std::wstring& path)
     return s;
 }
 
-bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
-
 SYSTEMTIME Local(const FILETIME& ft)
 {
     SYSTEMTIME utc, local;
@@ -419,7 +417,7 @@ TEST(GetPathUseSpace, AFolderIsMeasuredByTheScriptRuntime)
     cvtest::WriteFile(dir / L"sub\\b.bin", std::string(2000, 'b'));
     cvtest::WriteFile(dir / L"sub\\deeper\\c.bin", "ccc");
     unsigned long long size = GetPathUseSpace(dir.path().c_str());
-    if (RunningOnWine()) {
+    if (cvtest::OnWine()) {
         // Wine 8.0 implements Scripting.FileSystemObject and finds the folder,
         // but Folder.Size is a stub there: it fails with E_NOTIMPL (through
         // IDispatch, DISP_E_EXCEPTION), so every folder measures 0.
